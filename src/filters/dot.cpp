@@ -1,0 +1,53 @@
+#include "filters/dot.hpp"
+
+#include <cstring>
+
+#include "module/scan.hpp"
+#include "module/tables.hpp"
+
+namespace mime {
+
+std::int64_t dot_step(unsigned char byte, std::int64_t line_state, unsigned char*& out) {
+    *out++ = byte;
+    switch (byte) {
+    case cr:
+        return after_cr;
+    case lf:
+        return line_state == after_cr ? line_start : inside_line;
+    case '.':
+        if (line_state == line_start) *out++ = '.';
+        return inside_line;
+    default:
+        return inside_line;
+    }
+}
+
+unsigned char* dot_bulk(filter_state& state, const unsigned char* in, std::size_t size,
+                        unsigned char* out) {
+    const unsigned char* end = in + size;
+    std::int64_t line_state = state.state;
+    while (in < end) {
+        const unsigned char* stop = find_any3(in, end, cr, lf, '.');
+        if (stop != in) {
+            std::memcpy(out, in, stop - in);
+            out += stop - in;
+            in = stop;
+            line_state = inside_line;
+            if (in == end) break;
+        }
+        line_state = dot_step(*in++, line_state, out);
+    }
+    state.state = line_state;
+    return out;
+}
+
+std::size_t dot_bound(const filter_state&, std::size_t size) {
+    return size_bound(size, 2, 0);
+}
+
+const char* dot_end_of_stream(filter_state& state) {
+    state.state = line_start;
+    return nullptr;
+}
+
+}  // namespace mime

@@ -1,0 +1,133 @@
+#include "module/glue.hpp"
+
+#include <cstring>
+
+#include "module/output.hpp"
+
+namespace mime {
+namespace {
+
+// Input bytes handed to a core per reservation: large enough that the call per
+// slice costs nothing, small enough that a loose bound reserves little.
+constexpr std::size_t slice_size = 32 * 1024;
+// A long line end makes the bound per input byte large; slices shrink to keep
+// each reservation near this size.
+constexpr std::size_t reservation_goal = 1024 * 1024;
+
+template <class Core, class State>
+void run(output& o, const Core& core, State& state, const unsigned char* in, std::size_t size) {
+    while (size > 0) {
+        std::size_t n = size < slice_size ? size : slice_size;
+        std::size_t room = core.bound(state, n);
+        while (n > 1 && room > reservation_goal) {
+            n /= 2;
+            room = core.bound(state, n);
+        }
+        unsigned char* out = output_reserve(o, room);
+        output_commit(o, core.bulk(state, in, n, out));
+        in += n;
+        size -= n;
+    }
+}
+
+const unsigned char* optional_bytes(lua_State* L, int index, std::size_t* size) {
+    return reinterpret_cast<const unsigned char*>(luaL_optlstring(L, index, nullptr, size));
+}
+
+// The caller's line end, default CR LF, taken up to its first zero byte.
+byte_span line_end_argument(lua_State* L, int index) {
+    std::size_t size = 0;
+    const char* text = luaL_optlstring(L, index, "\r\n", &size);
+    const void* zero = std::memchr(text, 0, size);
+    if (zero != nullptr) size = static_cast<std::size_t>(static_cast<const char*>(zero) - text);
+    return {reinterpret_cast<const unsigned char*>(text), size};
+}
+
+std::int64_t read_state(lua_State* L, state_reading reading) {
+    switch (reading) {
+    case state_reading::int32_clamped:
+        return clamp_int32(luaL_checknumber(L, 1));
+    case state_reading::int64_clamped:
+        return check_int64(L, 1);
+    case state_reading::uint32_or_zero:
+    default: {
+        lua_Number n = luaL_checknumber(L, 1);
+        // Negative, NaN and 2^32 or more have no meaning here: they read as 0.
+        if (!(n >= 0) || n >= 4294967296.0) return 0;
+        return static_cast<std::int64_t>(static_cast<std::uint32_t>(n));
+    }
+    }
+}
+
+}  // namespace
+
+std::int32_t clamp_int32(lua_Number n) {
+    if (n != n) return 0;
+    if (n >= 2147483647.0) return INT32_MAX;
+    if (n <= -2147483648.0) return INT32_MIN;
+    return static_cast<std::int32_t>(n);
+}
+
+int two_chunk_call(lua_State* L, const codec& core) {
+    codec_state state{};
+    std::size_t carry_size = 0;
+    const unsigned char* carry = optional_bytes(L, 1, &carry_size);
+    if (core.takes_line_end) state.line_end = line_end_argument(L, 3);
+    if (carry == nullptr) {
+        lua_pushnil(L);
+        lua_pushnil(L);
+        return 2;
+    }
+    // Missing arguments read as nil, surplus ones are dropped; the line end stays
+    // anchored at index 3 while the call runs.
+    lua_settop(L, core.takes_line_end ? 3 : 2);
+    std::size_t chunk_size = 0;
+    const unsigned char* chunk = optional_bytes(L, 2, &chunk_size);
+
+    output o;
+    output_start(o, L);
+    run(o, core, state, carry, carry_size);
+    if (chunk == nullptr) {
+        if (core.finish != nullptr) output_commit(o, core.finish(state, output_reserve(o, finish_bound)));
+        bool empty = output_size(o) == 0;
+        output_push(o);
+        if (empty) {
+            lua_pop(L, 1);
+            lua_pushnil(L);
+        }
+        lua_pushnil(L);
+        return 2;
+    }
+    run(o, core, state, chunk, chunk_size);
+    output_push(o);
+    lua_pushlstring(L, reinterpret_cast<const char*>(state.group), state.count);
+    return 2;
+}
+
+int state_number_call(lua_State* L, const line_filter& core) {
+    filter_state state{};
+    state.state = read_state(L, core.reading);
+    std::size_t chunk_size = 0;
+    const unsigned char* chunk = optional_bytes(L, 2, &chunk_size);
+    if (core.third == parameter::line_length)
+        state.line_length = clamp_int32(luaL_optnumber(L, 3, default_line_length));
+    else if (core.third == parameter::line_end)
+        state.line_end = line_end_argument(L, 3);
+
+    if (chunk == nullptr) {
+        const char* answer = core.end_of_stream(state);
+        if (answer != nullptr)
+            lua_pushstring(L, answer);
+        else
+            lua_pushnil(L);
+    } else {
+        output o;
+        output_start(o, L);
+        run(o, core, state, chunk, chunk_size);
+        output_push(o);
+    }
+    lua_pushinteger(L, static_cast<lua_Integer>(state.state));
+    return 2;
+}
+
+}  // namespace mime

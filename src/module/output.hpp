@@ -1,0 +1,84 @@
+// The output writer: one per call, it owns the buffer in which the call builds its
+// whole result. Filters ask for room for a whole block, write into it without a
+// check per byte and commit what they wrote. Nothing here has a destructor, so a
+// Lua error may unwind through it at any point.
+#pragma once
+
+#include <cstddef>
+
+#include "module/lua_compat.hpp"
+
+namespace mime {
+
+#if MIME_OUTPUT_OWN_BOX
+
+// The first block lives in the writer itself; a larger result moves to one
+// userdata box on the Lua stack, enlarged geometrically and freed by Lua.
+struct output {
+    lua_State* L;
+    unsigned char* base;
+    std::size_t size;
+    std::size_t capacity;
+    int box;  // stack index of the box, 0 while the first block is in use
+    unsigned char first[LUAL_BUFFERSIZE];
+};
+
+void output_grow(output& o, std::size_t room);
+
+inline void output_start(output& o, lua_State* L) {
+    o.L = L;
+    o.base = o.first;
+    o.size = 0;
+    o.capacity = sizeof o.first;
+    o.box = 0;
+}
+
+inline unsigned char* output_reserve(output& o, std::size_t room) {
+    if (o.capacity - o.size < room) output_grow(o, room);
+    return o.base + o.size;
+}
+
+inline void output_commit(output& o, unsigned char* end) {
+    o.size = static_cast<std::size_t>(end - o.base);
+}
+
+inline void output_push(output& o) {
+    lua_pushlstring(o.L, reinterpret_cast<const char*>(o.base), o.size);
+}
+
+inline std::size_t output_size(const output& o) { return o.size; }
+
+#else
+
+// The version's own luaL_Buffer, which keeps its storage on the Lua stack: nothing
+// else is pushed or popped between output_start and output_push.
+struct output {
+    luaL_Buffer buffer;
+    unsigned char* reserved;  // where the last reservation starts
+    std::size_t size;
+};
+
+inline void output_start(output& o, lua_State* L) {
+    luaL_buffinit(L, &o.buffer);
+    o.reserved = nullptr;
+    o.size = 0;
+}
+
+inline unsigned char* output_reserve(output& o, std::size_t room) {
+    o.reserved = reinterpret_cast<unsigned char*>(luaL_prepbuffsize(&o.buffer, room));
+    return o.reserved;
+}
+
+inline void output_commit(output& o, unsigned char* end) {
+    std::size_t added = static_cast<std::size_t>(end - o.reserved);
+    luaL_addsize(&o.buffer, added);
+    o.size += added;
+}
+
+inline void output_push(output& o) { luaL_pushresult(&o.buffer); }
+
+inline std::size_t output_size(const output& o) { return o.size; }
+
+#endif
+
+}  // namespace mime

@@ -1,0 +1,64 @@
+// Finding the end of a run of bytes that need no decision. Eight bytes are tested
+// at a time; the exact position is then found within the word.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace mime {
+
+inline constexpr std::uint64_t ones = 0x0101010101010101ull;
+inline constexpr std::uint64_t highs = 0x8080808080808080ull;
+
+// Nonzero when some byte of `word` equals `value`.
+inline std::uint64_t word_has(std::uint64_t word, unsigned char value) {
+    std::uint64_t x = word ^ (ones * value);
+    return (x - ones) & ~x & highs;
+}
+
+inline std::uint64_t load_word(const unsigned char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// First byte in [p, end) equal to `a` or `b`, or end.
+inline const unsigned char* find_either(const unsigned char* p, const unsigned char* end,
+                                        unsigned char a, unsigned char b) {
+    while (end - p >= 8) {
+        std::uint64_t word = load_word(p);
+        if (word_has(word, a) | word_has(word, b)) break;
+        p += 8;
+    }
+    while (p < end && *p != a && *p != b) ++p;
+    return p;
+}
+
+// First byte in [p, end) equal to `a`, `b` or `c`, or end.
+inline const unsigned char* find_any3(const unsigned char* p, const unsigned char* end,
+                                      unsigned char a, unsigned char b, unsigned char c) {
+    while (end - p >= 8) {
+        std::uint64_t word = load_word(p);
+        if (word_has(word, a) | word_has(word, b) | word_has(word, c)) break;
+        p += 8;
+    }
+    while (p < end && *p != a && *p != b && *p != c) ++p;
+    return p;
+}
+
+// First byte in [p, end) whose entry in `stops` is nonzero, or end.
+inline const unsigned char* find_stop(const unsigned char* p, const unsigned char* end,
+                                      const unsigned char* stops) {
+    while (end - p >= 4) {
+        if (stops[p[0]]) return p;
+        if (stops[p[1]]) return p + 1;
+        if (stops[p[2]]) return p + 2;
+        if (stops[p[3]]) return p + 3;
+        p += 4;
+    }
+    while (p < end && !stops[*p]) ++p;
+    return p;
+}
+
+}  // namespace mime
