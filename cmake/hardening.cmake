@@ -1,0 +1,1 @@
+# Fuzzers, sanitizer builds and the C++ test hosts.

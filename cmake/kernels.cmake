@@ -1,0 +1,1 @@
+# SIMD kernels and their run-time dispatch: added to mime_cores here.
