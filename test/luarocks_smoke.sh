@@ -1,0 +1,30 @@
+#!/bin/sh
+# Installs the rock from this checkout into a throw-away tree with `luarocks make`
+# for each Lua version given, then loads the installed module from that tree.
+# usage: luarocks_smoke.sh <luarocks> <version>...
+set -e
+luarocks=$1
+shift
+cd "$(dirname "$0")/.."
+for version in "$@"; do
+  tree=$(mktemp -d)
+  work=$(mktemp -d)
+  # A copy of the checkout, so that the rock's build folder stays out of the tree.
+  tar --exclude='./build*' -cf - . | tar -xf - -C "$work"
+  (cd "$work" && "$luarocks" --lua-version "$version" make --tree "$tree" mime-core-scm-1.rockspec >"$tree.log" 2>&1) || {
+    cat "$tree.log"; echo "luarocks make failed for Lua $version"; exit 1; }
+  module=$(find "$tree" -path '*/lib/lua/*/mime/core.so' | head -n 1)
+  [ -n "$module" ] || { echo "no mime/core.so installed for Lua $version"; exit 1; }
+  eval "$("$luarocks" --lua-version "$version" --tree "$tree" path)"
+  LUA_PATH="$LUA_PATH" LUA_CPATH="$LUA_CPATH" "lua$version" -e '
+    local mime = require "mime.core"
+    assert(mime._VERSION == "MIME 1.0.3", "version")
+    assert(mime.b64("hello", nil) == "aGVsbG8=", "b64")
+    assert(mime.unb64("aGVs\r\nbG8=", nil) == "hello", "unb64")
+    local text, room = mime.wrp(76, "abc")
+    assert(text == "abc" and room == 73, "wrp")
+    print("Lua " .. _VERSION:match("%d+%.%d+") .. ": module from the rock tree works")
+  ' || { echo "the installed module failed for Lua $version"; exit 1; }
+  case "$module" in "$tree"/*) ;; *) echo "module not in the tree"; exit 1 ;; esac
+  rm -rf "$tree" "$tree.log" "$work"
+done
