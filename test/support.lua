@@ -1,0 +1,285 @@
+-- Helpers shared by the mime.core tests: readable dumps of byte strings,
+-- table-driven call checks, a portable random generator and the streaming
+-- driver that feeds a string through a filter chunk by chunk.
+
+local support = {}
+
+local here = debug.getinfo(1, "S").source:match("^@(.*[/\\])") or "./"
+support.model = dofile(here .. "model.lua")
+
+local unpack = table.unpack or unpack
+local math_type = math.type -- nil before 5.3
+
+support.unpack = unpack
+support.NAMES = { "b64", "unb64", "qp", "unqp", "qpwrp", "wrp", "eol", "dot" }
+
+-- Codecs carry a string of pending bytes; line filters carry a number.
+support.TWO_CHUNK = { b64 = true, unb64 = true, qp = true, unqp = true }
+-- Functions with an optional third argument.
+support.HAS_PARAM = { qp = true, wrp = true, qpwrp = true, eol = true }
+
+---------------------------------------------------------------------------
+-- Showing values
+---------------------------------------------------------------------------
+
+local ESCAPES = { [9] = "\\t", [10] = "\\n", [13] = "\\r", [34] = '\\"', [92] = "\\\\" }
+
+local function show_string(s, limit)
+  limit = limit or 200
+  local parts = {}
+  for i = 1, math.min(#s, limit) do
+    local b = s:byte(i)
+    parts[i] = ESCAPES[b] or ((b >= 32 and b <= 126) and string.char(b))
+      or ("\\%03d"):format(b)
+  end
+  local tail = #s > limit and ("...(%d bytes)"):format(#s) or ""
+  return '"' .. table.concat(parts) .. '"' .. tail
+end
+
+function support.show(v)
+  local kind = type(v)
+  if kind == "string" then return show_string(v) end
+  if kind == "number" then
+    local subtype = math_type and ("<" .. math_type(v) .. ">") or ""
+    return ("%.17g"):format(v) .. subtype
+  end
+  return tostring(v)
+end
+
+function support.show_args(n, ...)
+  local args = { ... }
+  local shown = {}
+  for i = 1, n do shown[i] = support.show(args[i]) end
+  return table.concat(shown, ", ")
+end
+
+-- Same type, same value and, on 5.3+, the same number subtype.
+function support.same(a, b)
+  if type(a) ~= type(b) then return false end
+  if type(a) == "number" and math_type and math_type(a) ~= math_type(b) then
+    return false
+  end
+  return a == b
+end
+
+function support.pack(...)
+  return { n = select("#", ...), ... }
+end
+
+---------------------------------------------------------------------------
+-- Table-driven checks
+---------------------------------------------------------------------------
+
+-- Each row holds nargs arguments followed by the two expected results.
+-- Every row is run through the model first (the rows pin the model down) and
+-- then through the module; all failures are gathered into one message.
+function support.check_rows(mime, name, nargs, rows)
+  local failures = {}
+  for _, impl in ipairs({ { "model", support.model }, { "module", mime } }) do
+    local fn = impl[2][name]
+    for index, row in ipairs(rows) do
+      local got = support.pack(pcall(fn, unpack(row, 1, nargs)))
+      local want1, want2 = row[nargs + 1], row[nargs + 2]
+      local ok = got[1] and got.n == 3 and support.same(got[2], want1)
+        and support.same(got[3], want2)
+      if not ok then
+        local shown = got[1]
+          and (support.show(got[2]) .. ", " .. support.show(got[3])
+            .. (got.n ~= 3 and (" (%d results)"):format(got.n - 1) or ""))
+          or ("error: " .. tostring(got[2]))
+        failures[#failures + 1] = ("%s row %d: %s(%s)\n    got  %s\n    want %s, %s"):format(
+          impl[1], index, name, support.show_args(nargs, unpack(row, 1, nargs)),
+          shown, support.show(want1), support.show(want2))
+      end
+    end
+  end
+  assert(#failures == 0, "\n" .. table.concat(failures, "\n"))
+end
+
+---------------------------------------------------------------------------
+-- Random data that is the same on every Lua version
+---------------------------------------------------------------------------
+
+-- Park-Miller minimal standard generator: products stay below 2^53, so the
+-- sequence is exact with doubles and with 64-bit integers alike.
+function support.random(seed)
+  local state = seed % 2147483646 + 1
+  local r = {}
+  function r.next()
+    state = state * 16807 % 2147483647
+    return state
+  end
+  function r.int(low, high)
+    return low + r.next() % (high - low + 1)
+  end
+  function r.pick(list)
+    return list[r.int(1, #list)]
+  end
+  -- n bytes drawn from alphabet (a string), or from 0..255.
+  function r.bytes(n, alphabet)
+    local out = {}
+    for i = 1, n do
+      if alphabet then
+        local k = r.int(1, #alphabet)
+        out[i] = alphabet:sub(k, k)
+      else
+        out[i] = string.char(r.int(0, 255))
+      end
+    end
+    return table.concat(out)
+  end
+  return r
+end
+
+---------------------------------------------------------------------------
+-- Streaming
+---------------------------------------------------------------------------
+
+-- Splits data by the sizes given, cycling through them until it is used up.
+-- Sizes of 0 give empty chunks.
+function support.split(data, sizes)
+  local chunks, at, index, idle = {}, 1, 1, 0
+  while at <= #data do
+    local size = sizes[index]
+    index = index % #sizes + 1
+    if size == 0 then
+      idle = idle + 1
+      if idle > #sizes then size = #data end -- a list of zeros only
+    else
+      idle = 0
+    end
+    chunks[#chunks + 1] = data:sub(at, at + size - 1)
+    at = at + size
+  end
+  return chunks
+end
+
+local function call(fn, name, state, chunk, param)
+  if support.HAS_PARAM[name] and param ~= nil then
+    return support.pack(fn(state, chunk, param))
+  end
+  return support.pack(fn(state, chunk))
+end
+
+-- Feeds the chunks (a list of strings) through mime[name], passing each
+-- carry or state back, and closes with a nil chunk. opts.state is the
+-- starting carry or state ("" or 0 by default), opts.param the third argument.
+-- Returns the whole output, the final state and the list of calls made.
+function support.stream(mime, name, chunks, opts)
+  opts = opts or {}
+  local state = opts.state
+  if state == nil then state = support.TWO_CHUNK[name] and "" or 0 end
+  local out, calls = {}, {}
+  for index = 1, #chunks + 1 do
+    local chunk = chunks[index] -- nil after the last: end of stream
+    local results = call(mime[name], name, state, chunk, opts.param)
+    calls[#calls + 1] = { state = state, chunk = chunk, results = results }
+    if results[1] ~= nil then out[#out + 1] = results[1] end
+    state = results[2]
+  end
+  return table.concat(out), state, calls
+end
+
+-- The same, with data cut by support.split.
+function support.feed(mime, name, data, sizes, opts)
+  return support.stream(mime, name, support.split(data, sizes), opts)
+end
+
+-- Runs the module and the model side by side over the same chunks and
+-- compares every call. Returns the output and final state, or raises with
+-- a description of the first call where they part.
+function support.lockstep(mime, name, chunks, opts, context)
+  opts = opts or {}
+  local state = opts.state
+  if state == nil then state = support.TWO_CHUNK[name] and "" or 0 end
+  local out = {}
+  for index = 1, #chunks + 1 do
+    local chunk = chunks[index] -- nil after the last: end of stream
+    local got = call(mime[name], name, state, chunk, opts.param)
+    local want = call(support.model[name], name, state, chunk, opts.param)
+    if not (got.n == 2 and want.n == 2 and support.same(got[1], want[1])
+        and support.same(got[2], want[2])) then
+      error(("%s: call %d of %d differs\n  %s(%s)\n  module: %s, %s\n  model:  %s, %s"):format(
+        context or name, index, #chunks + 1, name,
+        support.show_args(support.HAS_PARAM[name] and 3 or 2, state, chunk, opts.param),
+        support.show(got[1]), support.show(got[2]),
+        support.show(want[1]), support.show(want[2])), 2)
+    end
+    if got[1] ~= nil then out[#out + 1] = got[1] end
+    state = got[2]
+  end
+  return table.concat(out), state
+end
+
+-- Rows of { chunks, expected output, state = start, param = third argument }:
+-- the model alone must give the expected output, and the module must agree
+-- with the model on every call of the stream.
+function support.check_streams(mime, name, rows)
+  local failures = {}
+  for index, row in ipairs(rows) do
+    local opts = { state = row.state, param = row.param }
+    local shown = {}
+    for i, chunk in ipairs(row[1]) do shown[i] = support.show(chunk) end
+    local context = ("row %d: %s over {%s}"):format(index, name, table.concat(shown, ", "))
+    local modelled = support.stream(support.model, name, row[1], opts)
+    if modelled ~= row[2] then
+      failures[#failures + 1] = ("%s\n    model gives %s\n    want        %s"):format(
+        context, support.show(modelled), support.show(row[2]))
+    end
+    local ok, result = pcall(support.lockstep, mime, name, row[1], opts, context)
+    if not ok then
+      failures[#failures + 1] = tostring(result)
+    elseif result ~= row[2] then
+      failures[#failures + 1] = ("%s\n    module gives %s\n    want         %s"):format(
+        context, support.show(result), support.show(row[2]))
+    end
+  end
+  assert(#failures == 0, "\n" .. table.concat(failures, "\n"))
+end
+
+---------------------------------------------------------------------------
+-- Locating the native module
+---------------------------------------------------------------------------
+
+-- The file that package.cpath resolves a module name to: the first template
+-- whose file exists, in order.
+function support.resolve_cpath(modname)
+  local relative = modname:gsub("%.", "/")
+  for template in package.cpath:gmatch("[^;]+") do
+    local candidate = template:gsub("%?", relative)
+    local file = io.open(candidate, "rb")
+    if file then
+      file:close()
+      return candidate
+    end
+  end
+  return nil
+end
+
+local function shell_quote(s)
+  return "'" .. s:gsub("'", "'\\''") .. "'"
+end
+support.shell_quote = shell_quote
+
+function support.realpath(file)
+  local pipe = io.popen("realpath -- " .. shell_quote(file) .. " 2>/dev/null")
+  local resolved = pipe:read("*l")
+  pipe:close()
+  return resolved
+end
+
+-- The interpreter running these tests, to start a fresh Lua state with.
+function support.interpreter()
+  local chosen = os.getenv("MIME_LUA")
+  if chosen and chosen ~= "" then return chosen end
+  local lowest, index = nil, -1
+  while arg and arg[index] ~= nil do
+    lowest = arg[index]
+    index = index - 1
+  end
+  if lowest and not lowest:find("^%-") then return lowest end
+  if jit then return "luajit" end
+  return "lua" .. _VERSION:match("%d+%.%d+")
+end
+
+return support
