@@ -13,13 +13,16 @@ constexpr std::size_t slice_size = 32 * 1024;
 // A long line end makes the bound per input byte large; slices shrink to keep
 // each reservation near this size.
 constexpr std::size_t reservation_goal = 1024 * 1024;
+constexpr std::size_t smallest_slice = 512;
 
 template <class Core, class State>
 void run(output& o, const Core& core, State& state, const unsigned char* in, std::size_t size) {
     while (size > 0) {
         std::size_t n = size < slice_size ? size : slice_size;
         std::size_t room = core.bound(state, n);
-        while (n > 1 && room > reservation_goal) {
+        // Shrink a slice whose loose bound would overflow the space at hand, so that
+        // a result that fits the first block never moves to a larger one.
+        while (n > 1 && (room > reservation_goal || (n > smallest_slice && room > output_available(o)))) {
             n /= 2;
             room = core.bound(state, n);
         }

@@ -48,6 +48,8 @@ inline void output_push(output& o) {
 
 inline std::size_t output_size(const output& o) { return o.size; }
 
+inline std::size_t output_available(const output& o) { return o.capacity - o.size; }
+
 #else
 
 // The version's own luaL_Buffer, which keeps its storage on the Lua stack: nothing
@@ -76,6 +78,8 @@ inline void output_commit(output& o, unsigned char* end) {
 }
 
 inline void output_push(output& o) { luaL_pushresult(&o.buffer); }
+
+inline std::size_t output_available(const output& o) { return o.buffer.size - o.buffer.n; }
 
 inline std::size_t output_size(const output& o) { return o.size; }
 
