@@ -68,6 +68,9 @@ describe("b64", function()
       local whole = mime.b64(data, nil)
       assert.are.equal(model.b64(data, nil), whole, "offset " .. offset)
       assert.are.equal(data, mime.unb64(whole, nil), "offset " .. offset)
+      local junked = whole:gsub("(....)", "%1\r\n"):gsub("(..)", "%1 ")
+      assert.are.equal(model.unb64(junked, nil), mime.unb64(junked, nil), "offset " .. offset)
+      assert.are.equal(data, mime.unb64(junked, nil), "offset " .. offset)
       for size = 1, 7 do
         assert.are.equal(whole, (support.feed(mime, "b64", data, { size })),
           ("offset %d, chunks of %d"):format(offset, size))
