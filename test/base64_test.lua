@@ -135,7 +135,7 @@ describe("unb64", function()
     })
   end)
 
-  it("gives A a 0 + / their values", function()
+  it("maps A, a, 0, + and / to 0, 26, 52, 62 and 63", function()
     support.check_rows(mime, "unb64", 2, {
       { "AAAA", nil, "\0\0\0", nil },
       { "AAAa", nil, "\0\0\26", nil },

@@ -35,7 +35,7 @@ STARTS.qpwrp = STARTS.wrp
 
 -- Parameters for one stream: the starting carry or state and the third
 -- argument.
-local function pick_options(random, name, data)
+local function pick_options(random, name)
   local opts = {}
   if name == "qp" or name == "eol" then
     opts.param = LINE_ENDS[random.int(1, LINE_ENDS.n)]
@@ -89,7 +89,7 @@ describe("module against the model", function()
       local function round(sizes)
         rounds = rounds + 1
         local data = kinds[random.int(1, #kinds)](random.int(0, 400))
-        local opts = pick_options(random, name, data)
+        local opts = pick_options(random, name)
         local context = ("seed %d, %s round %d, %d bytes, sizes %s, start %s, param %s"):format(
           SEED, name, rounds, #data, show_list(sizes), support.show(opts.state),
           support.show(opts.param))
