@@ -18,6 +18,7 @@
 #include "filters/dot.hpp"
 #include "filters/eol.hpp"
 #include "filters/wrp.hpp"
+#include "kernel_sets.hpp"
 #include "module/stream.hpp"
 
 namespace fuzz {
@@ -49,18 +50,40 @@ inline const mime::line_filter& filter_of(which w) {
     }
 }
 
+// C-style escapes for a report.
+inline std::string shown(const std::string& b) {
+    std::string s;
+    char hex[8];
+    for (unsigned char c : b) {
+        if (c == '\\' || c == '"') {
+            s += '\\';
+            s += static_cast<char>(c);
+        } else if (c >= 32 && c < 127) {
+            s += static_cast<char>(c);
+        } else {
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            s += hex;
+        }
+    }
+    return s;
+}
+
 [[noreturn]] inline void fail(const char* what, which w, const bytes& expected, const bytes& got) {
-    std::fprintf(stderr, "MISMATCH in %s: %s\n  expected %zu bytes, got %zu bytes\n", filter_names[w],
-                 what, expected.size(), got.size());
+    std::fprintf(stderr, "MISMATCH in %s (kernels %s): %s\n  expected %zu bytes, got %zu bytes\n",
+                 filter_names[w], current_kernels, what, expected.size(), got.size());
     std::size_t i = 0;
     while (i < expected.size() && i < got.size() && expected[i] == got[i]) ++i;
     std::fprintf(stderr, "  first difference at byte %zu\n", i);
+    if (expected.size() <= 400 && got.size() <= 400) {
+        std::fprintf(stderr, "  expected \"%s\"\n  got      \"%s\"\n", shown(expected).c_str(),
+                     shown(got).c_str());
+    }
     std::abort();
 }
 
 [[noreturn]] inline void fail_state(const char* what, which w, long long expected, long long got) {
-    std::fprintf(stderr, "MISMATCH in %s: %s: expected %lld, got %lld\n", filter_names[w], what,
-                 expected, got);
+    std::fprintf(stderr, "MISMATCH in %s (kernels %s): %s: expected %lld, got %lld\n", filter_names[w],
+                 current_kernels, what, expected, got);
     std::abort();
 }
 
@@ -123,11 +146,6 @@ inline void step_filter(which w, mime::filter_state& s, const unsigned char* in,
 
 // ---------------------------------------------------------------- bulk, bounded
 
-using codec_bulk_fn = unsigned char* (*)(mime::codec_state&, const unsigned char*, std::size_t,
-                                         unsigned char*);
-using filter_bulk_fn = unsigned char* (*)(mime::filter_state&, const unsigned char*, std::size_t,
-                                          unsigned char*);
-
 // Runs `bulk` into a heap block of exactly bound(state, n) bytes.
 template <class State, class Bulk, class Bound>
 inline void bounded(which w, State& s, Bulk bulk, Bound bound, const unsigned char* in,
@@ -152,15 +170,15 @@ inline void bounded(which w, State& s, Bulk bulk, Bound bound, const unsigned ch
 }
 
 inline void bulk_codec(which w, mime::codec_state& s, const unsigned char* in, std::size_t n,
-                       bytes& out, codec_bulk_fn bulk = nullptr) {
+                       bytes& out) {
     const mime::codec& c = codec_of(w);
-    bounded(w, s, bulk ? bulk : c.bulk, c.bound, in, n, out);
+    bounded(w, s, c.bulk, c.bound, in, n, out);
 }
 
 inline void bulk_filter(which w, mime::filter_state& s, const unsigned char* in, std::size_t n,
-                        bytes& out, filter_bulk_fn bulk = nullptr) {
+                        bytes& out) {
     const mime::line_filter& f = filter_of(w);
-    bounded(w, s, bulk ? bulk : f.bulk, f.bound, in, n, out);
+    bounded(w, s, f.bulk, f.bound, in, n, out);
 }
 
 // End of stream of an encoder, into a block of exactly finish_bound bytes.
