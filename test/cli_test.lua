@@ -217,6 +217,12 @@ describe("mimefilter", function()
         assert_same(text, decoded)
       end)
 
+      it("qp turns every line end of " .. size .. " random bytes into CR LF first", function()
+        local encoded = filter("qp", binary)
+        assert_same(whole_qp(binary, 76), encoded)
+        assert_same(whole_eol(binary, "\r\n"), filter("unqp", encoded))
+      end)
+
       it("eol rewrites the line ends of " .. size .. " random bytes", function()
         for name, line_end in pairs(LINE_ENDS) do
           assert_same(whole_eol(binary, line_end), filter("eol --line-end " .. name, binary))
@@ -234,6 +240,11 @@ describe("mimefilter", function()
         local stuffed = filter("dot", text)
         assert_same(whole_dot(text), stuffed)
         assert_same(text, unstuff(stuffed))
+        local dotted = "." .. text -- a dot in the very first byte is stuffed too
+        stuffed = filter("dot", dotted)
+        assert_same("..", stuffed:sub(1, 2))
+        assert_same(whole_dot(dotted), stuffed)
+        assert_same(dotted, unstuff(stuffed))
         assert_same(whole_dot(binary), filter("dot", binary))
       end)
     end
@@ -319,6 +330,33 @@ describe("mimefilter", function()
       local messy = encoded:gsub("\r\n", " \n\t!"):gsub("(....)", "%1\r")
       assert_same(data, filter("unb64", messy))
     end)
+  end)
+
+  describe("memory", function()
+    -- 64 MiB through each operation and back under a 48 MiB address-space
+    -- limit: a tool that held its input or output whole would run out.
+    local SIZE = 64 * 1024 * 1024
+    local pipelines = {
+      "b64 | %s %s unb64",
+      "b64 --no-wrap | %s %s base64-decode",
+      "qp | %s %s unqp",
+      "eol --line-end lf",
+      "dot",
+    }
+    for _, pipeline in ipairs(pipelines) do
+      local shown = pipeline:gsub(" | %%s %%s ", " | ")
+      it("streams 64 MiB through '" .. shown .. "' in bounded memory", function()
+        local command = string.format("head -c %d /dev/zero | (ulimit -v 49152; %s %s "
+          .. pipeline .. ") | cksum", SIZE, LUA, TOOL, LUA, TOOL)
+        local pipe = assert(io.popen(command .. " 2>&1"))
+        local result = pipe:read("*a")
+        pipe:close()
+        local expected_pipe = assert(io.popen(string.format("head -c %d /dev/zero | cksum", SIZE)))
+        local expected = expected_pipe:read("*a")
+        expected_pipe:close()
+        assert.are.equal(expected, result)
+      end)
+    end
   end)
 
   describe("--help and --version", function()
