@@ -1,0 +1,443 @@
+-- Tests of the scripts in examples/ and of the command blocks in
+-- doc/readme-tool-and-examples.md. Each script is run as a newcomer would run
+-- it, and its output is checked against the module called once on the whole
+-- input.
+--
+-- Run from the repository root. MIME_LUA names the interpreter that runs the
+-- scripts (default lua5.1); the module is found through LUA_CPATH, to which
+-- MIME_BUILD_DIR is added when it is set.
+
+local mime = require "mime.core"
+
+local LUA = os.getenv("MIME_LUA") or "lua5.1"
+local DOC = "doc/readme-tool-and-examples.md"
+
+local function quote(text)
+  return "'" .. text:gsub("'", "'\\''") .. "'"
+end
+
+local function read_file(path)
+  local file = assert(io.open(path, "rb"))
+  local data = file:read("*a")
+  file:close()
+  return data
+end
+
+local function write_file(path, data)
+  local file = assert(io.open(path, "wb"))
+  assert(file:write(data))
+  file:close()
+end
+
+local function capture(command)
+  local pipe = assert(io.popen(command))
+  local output = pipe:read("*a")
+  pipe:close()
+  return output
+end
+
+local ROOT = capture("pwd"):gsub("\n$", "")
+
+-- A search path with every relative entry made absolute, so that it still
+-- works in another directory.
+local function absolute_search_path(list, build_entry)
+  local entries = {}
+  if build_entry then entries[1] = build_entry end
+  for entry in (list .. ";"):gmatch("(.-);") do
+    if entry ~= "" and entry:sub(1, 1) ~= "/" then
+      entry = ROOT .. "/" .. entry:gsub("^%./", "")
+    end
+    entries[#entries + 1] = entry
+  end
+  return table.concat(entries, ";")
+end
+
+local build_dir = os.getenv("MIME_BUILD_DIR")
+local ENVIRONMENT = string.format("export LUA_CPATH=%s LUA_PATH=%s; ",
+  quote(absolute_search_path(os.getenv("LUA_CPATH") or ";;", build_dir and build_dir .. "/?.so")),
+  quote(absolute_search_path(os.getenv("LUA_PATH") or ";;")))
+
+-- Runs a shell command with the module's search paths set; standard output
+-- and standard error go to files. Returns the exit status, standard output
+-- and standard error.
+local function shell(command)
+  local out, err = os.tmpname(), os.tmpname()
+  local status = tonumber(capture(string.format("(%s%s) > %s 2> %s; echo $?", ENVIRONMENT,
+    command, quote(out), quote(err))))
+  local stdout, stderr = read_file(out), read_file(err)
+  os.remove(out)
+  os.remove(err)
+  return status, stdout, stderr
+end
+
+-- Runs an example script with arguments (already quoted for the shell).
+local function example(script_and_arguments, input_path)
+  return shell(string.format("%s examples/%s < %s", LUA, script_and_arguments,
+    quote(input_path or "/dev/null")))
+end
+
+local temporary = {}
+local function temp_file(data)
+  local path = os.tmpname()
+  temporary[#temporary + 1] = path
+  if data then write_file(path, data) end
+  return path
+end
+
+-- Reports the first difference of two long strings instead of printing them.
+local function assert_same(expected, actual, what)
+  if expected == actual then return end
+  assert.are.equal("string", type(actual), what)
+  local first = 1
+  while expected:byte(first) == actual:byte(first) do first = first + 1 end
+  error(string.format("%s: %d bytes expected, %d given, first difference at byte %d",
+    what or "data differs", #expected, #actual, first), 2)
+end
+
+-- The module called once on a whole input.
+local function whole_b64(data, line_length)
+  local wrapped, room = mime.wrp(line_length, mime.b64(data, nil) or "", line_length)
+  return wrapped .. (mime.wrp(room, nil, line_length) or "")
+end
+
+local function whole_qp(data, line_length)
+  local encoded = mime.qp((mime.eol(0, data)), nil) or ""
+  local wrapped, room = mime.qpwrp(line_length, encoded, line_length)
+  return wrapped .. (mime.qpwrp(room, nil, line_length) or "")
+end
+
+local function whole_smtp_data(data)
+  local body = mime.dot(2, (mime.eol(0, data)))
+  if body ~= "" and body:sub(-2) ~= "\r\n" then body = body .. "\r\n" end
+  return body .. ".\r\n"
+end
+
+local function lines_of(text)
+  local lines = {}
+  for line in text:gmatch("([^\n]*)\n") do lines[#lines + 1] = line end
+  return lines
+end
+
+math.randomseed(7)
+local function random_bytes(size)
+  local bytes = {}
+  for index = 1, size do bytes[index] = string.char(math.random(0, 255)) end
+  return table.concat(bytes)
+end
+
+local sample = dofile("examples/sample_content.lua")
+
+describe("examples", function()
+  teardown(function()
+    for _, path in ipairs(temporary) do os.remove(path) end
+  end)
+
+  describe("multipart_message.lua", function()
+    local message_path = temp_file()
+    local message
+
+    it("writes the same message to a file as to standard output", function()
+      local status, stdout, stderr = example("multipart_message.lua " .. quote(message_path))
+      assert.are.equal("", stderr)
+      assert.are.equal(0, status)
+      assert.are.equal("", stdout)
+      message = read_file(message_path)
+      local piped_status, piped = example("multipart_message.lua")
+      assert.are.equal(0, piped_status)
+      assert_same(message, piped)
+    end)
+
+    it("ends every line with CR LF and keeps it within 76 columns", function()
+      assert.are.equal("\r\n", message:sub(-2))
+      for line in message:gmatch("(.-)\r\n") do
+        assert.is_nil(line:find("[\r\n]"), "bare CR or LF in: " .. line)
+        assert.is_true(#line <= 76, "line of " .. #line .. ": " .. line)
+      end
+    end)
+
+    it("holds a text part and an attachment that decode to the originals", function()
+      assert.truthy(message:find("\r\nMIME%-Version: 1%.0\r\n"))
+      local boundary = message:match('\r\nContent%-Type: multipart/mixed; boundary="([^"]+)"\r\n')
+      assert.truthy(boundary)
+      local delimiter = "\r\n--" .. boundary
+      local first = assert(message:find(delimiter .. "\r\n", 1, true))
+      local parts, position = {}, first + #delimiter + 2
+      while true do
+        local next_start, next_end = message:find(delimiter, position, true)
+        assert.truthy(next_start, "missing closing boundary")
+        local part = message:sub(position, next_start - 1)
+        local headers, body = part:match("^(.-\r\n)\r\n(.*)$")
+        parts[#parts + 1] = { headers = headers, body = body }
+        if message:sub(next_end + 1, next_end + 2) == "--" then
+          assert.are.equal("--\r\n", message:sub(next_end + 1))
+          break
+        end
+        position = next_end + 3
+      end
+      assert.are.equal(2, #parts)
+
+      local text, attachment = parts[1], parts[2]
+      assert.truthy(text.headers:find("Content%-Type: text/plain; charset=utf%-8\r\n"))
+      assert.truthy(text.headers:find("Content%-Transfer%-Encoding: quoted%-printable\r\n"))
+      assert_same(whole_qp(sample.text, 76), text.body, "text part")
+      assert_same(sample.text, (mime.eol(0, mime.unqp(text.body, nil), "\n")))
+
+      assert.truthy(attachment.headers:find("Content%-Transfer%-Encoding: base64\r\n"))
+      assert.truthy(attachment.headers:find('filename="' .. sample.attachment_name .. '"', 1, true))
+      -- The closing CR LF of the last Base64 line stands before the boundary's own.
+      assert_same(whole_b64(sample.attachment, 76), attachment.body, "attachment")
+      assert_same(sample.attachment, mime.unb64(attachment.body, nil))
+    end)
+  end)
+
+  describe("decode_parts.lua", function()
+    local message_path = temp_file()
+    local message
+    local EXPECTED = table.concat({
+      "part 1: text/plain; charset=utf-8, quoted-printable, " .. #sample.text
+        .. " bytes: matches the original",
+      'part 2: application/octet-stream; name="sample.bin", base64, ' .. #sample.attachment
+        .. " bytes: matches the original",
+      "all parts match",
+      "",
+    }, "\n")
+
+    setup(function()
+      assert.are.equal(0, (example("multipart_message.lua " .. quote(message_path))))
+      message = read_file(message_path)
+    end)
+
+    it("decodes a message file back to the originals", function()
+      local status, stdout, stderr = example("decode_parts.lua " .. quote(message_path))
+      assert.are.equal("", stderr)
+      assert.are.equal(0, status)
+      assert.are.equal(EXPECTED, stdout)
+    end)
+
+    it("reads the message from standard input", function()
+      local status, stdout = example("decode_parts.lua", message_path)
+      assert.are.equal(0, status)
+      assert.are.equal(EXPECTED, stdout)
+    end)
+
+    it("decodes a message whose line ends have lost their CR", function()
+      local status, stdout = example("decode_parts.lua", temp_file((message:gsub("\r\n", "\n"))))
+      assert.are.equal(0, status)
+      assert.are.equal(EXPECTED, stdout)
+    end)
+
+    local damages = {
+      { "a changed escape in the text", "Zo=C3=AB", "Zo=C3=AC", "part 1: .*DIFFERS" },
+      { "a lost soft line break", "=\r\n", "\r\n", "part 1: .*DIFFERS" },
+      { "a changed Base64 character", "\r\nAAECAwQF", "\r\nAAECAwQG", "part 2: .*DIFFERS" },
+      { "a lost Base64 line", "\r\nOTo7PD0%+", "\r\nXXX", "part 2: .*DIFFERS" },
+      { "a missing attachment", "\r\n%-%-=_mime_core_example_boundary\r\nContent%-Type: application.*$",
+        "\r\n--=_mime_core_example_boundary--\r\n", "expected 2 parts, found 1" },
+      { "a cut-off end", "\r\n[^\r\n]*\r\n[^\r\n]*\r\n[^\r\n]*\r\n$", "\r\n", "part 2: .*DIFFERS" },
+    }
+    for _, damage in ipairs(damages) do
+      local what, pattern, replacement, report = damage[1], damage[2], damage[3], damage[4]
+      it("fails on a message with " .. what, function()
+        local damaged, count = message:gsub(pattern, replacement, 1)
+        assert.are.equal(1, count, "the damage was not applied")
+        local status, stdout = example("decode_parts.lua " .. quote(temp_file(damaged)))
+        assert.are.equal(1, status)
+        assert.truthy(stdout:find(report), stdout)
+        assert.truthy(stdout:find("some parts do not match", 1, true))
+      end)
+    end
+  end)
+
+  describe("smtp_data.lua", function()
+    it("stuffs the sample message and ends it with CR LF . CR LF", function()
+      local status, stdout, stderr = example("smtp_data.lua")
+      assert.are.equal("", stderr)
+      assert.are.equal(0, status)
+      assert.are.equal("\r\n.\r\n", stdout:sub(-5))
+      local body = stdout:sub(1, -4)
+      local lines = {}
+      for line in body:gmatch("(.-)\r\n") do
+        assert.is_nil(line:find("[\r\n]"), "bare CR or LF in: " .. line)
+        assert.are_not.equal(".", line)
+        lines[#lines + 1] = line
+      end
+      assert.are.equal(#body, #table.concat(lines) + 2 * #lines)
+      assert.are.equal("..", lines[6])
+      assert.are.equal("...and so must this one,", lines[7])
+      assert.are.equal("..last line, with no line end of its own", lines[#lines])
+    end)
+
+    -- Line ends of every kind and dots at line starts.
+    local function message_of(size)
+      local pieces = { "\n", "\r\n", "\r", "\n.", "\r\n.", ".", "..", "x" }
+      local bytes = {}
+      for index = 1, size do
+        bytes[index] = math.random(3) == 1 and pieces[math.random(#pieces)] or "a"
+      end
+      return table.concat(bytes)
+    end
+
+    for _, size in ipairs({ 0, 1, 2, 3, 100, 4095, 4096, 4097, 20000 }) do
+      it("prepares a message of about " .. size .. " bytes given as a file", function()
+        local data = message_of(size)
+        for _, ending in ipairs({ "", "\n", "\r\n", "\r" }) do
+          local input = temp_file(data .. ending)
+          local status, stdout, stderr = example("smtp_data.lua " .. quote(input))
+          assert.are.equal("", stderr)
+          assert.are.equal(0, status)
+          assert_same(whole_smtp_data(data .. ending), stdout)
+        end
+      end)
+    end
+
+    it("carries line ends and dots across its 4096-byte block edge", function()
+      for shift = -3, 1 do
+        for _, line_end in ipairs({ "\r\n", "\n\r", "\r", "\n" }) do
+          local data = string.rep("a", 4094 + shift) .. line_end .. ".." .. line_end .. "." .. line_end .. "z"
+          local status, stdout = example("smtp_data.lua " .. quote(temp_file(data)))
+          assert.are.equal(0, status)
+          assert_same(whole_smtp_data(data), stdout)
+        end
+      end
+    end)
+
+    it("writes to the output file when one is named", function()
+      local data = message_of(5000)
+      local input, output = temp_file(data), temp_file()
+      local status, stdout = example("smtp_data.lua " .. quote(input) .. " " .. quote(output))
+      assert.are.equal(0, status)
+      assert.are.equal("", stdout)
+      assert_same(whole_smtp_data(data), read_file(output))
+    end)
+  end)
+
+  describe("stream_large_file.lua", function()
+    for _, size in ipairs({ 0, 1, 2, 3, 65535, 65536, 65537, 300001 }) do
+      it("encodes a file of " .. size .. " bytes as the module does in one call", function()
+        local data = random_bytes(size)
+        local input, output = temp_file(data), temp_file()
+        local status, stdout, stderr = example("stream_large_file.lua " .. quote(input) .. " "
+          .. quote(output))
+        assert.are.equal("", stderr)
+        assert.are.equal(0, status)
+        local expected = whole_b64(data, 76)
+        assert_same(expected, read_file(output))
+        assert.truthy(stdout:find("input: " .. size .. " bytes\n", 1, true))
+        assert.truthy(stdout:find("output: " .. #expected .. " bytes", 1, true))
+        assert.truthy(stdout:find("decoded output matches the input\n", 1, true))
+      end)
+    end
+
+    it("makes its own 8 MiB of data and streams it in little memory", function()
+      local status, stdout, stderr = example("stream_large_file.lua")
+      assert.are.equal("", stderr)
+      assert.are.equal(0, status)
+      assert.truthy(stdout:find("input: 8388608 bytes\n", 1, true))
+      -- 2796203 groups of four characters, in lines of 76 with CR LF.
+      assert.truthy(stdout:find("output: 11479150 bytes in lines of 76 columns\n", 1, true))
+      assert.truthy(stdout:find("decoded output matches the input\n", 1, true))
+      local peak = tonumber(stdout:match("peak Lua memory: (%d+) KiB"))
+      assert.truthy(peak)
+      -- Holding the input or the output whole would take 8 MiB or more.
+      assert.is_true(peak < 4096, "peak memory " .. peak .. " KiB")
+    end)
+  end)
+end)
+
+---------------------------------------------------------------------------
+-- The draft README section: every code block is run here. "sh" blocks must
+-- succeed; in "console" blocks each "$ command" must print the lines that
+-- follow it (CRs removed); the "text" block is the tool's --help.
+---------------------------------------------------------------------------
+
+local function code_blocks(markdown)
+  local blocks = {}
+  for kind, body in markdown:gmatch("\n```(%w*)\n(.-)\n```\n") do
+    blocks[#blocks + 1] = { kind = kind, body = body .. "\n" }
+  end
+  return blocks
+end
+
+describe(DOC, function()
+  local blocks = code_blocks(read_file(DOC))
+  local directory
+
+  -- A scratch directory with the repository's bin/ and examples/, the input
+  -- files the commands name, and a "lua" that runs MIME_LUA.
+  setup(function()
+    directory = os.tmpname()
+    os.remove(directory)
+    assert.are.equal(0, (shell("mkdir " .. quote(directory) .. " " .. quote(directory .. "/shim"))))
+    local interpreter = capture("command -v " .. LUA):gsub("\n$", "")
+    assert.are_not.equal("", interpreter)
+    write_file(directory .. "/shim/lua", "#!/bin/sh\nexec " .. quote(interpreter) .. ' "$@"\n')
+    write_file(directory .. "/photo.jpg", random_bytes(100000))
+    write_file(directory .. "/letter.txt", sample.text .. string.rep("A long line. ", 20) .. "\n")
+    write_file(directory .. "/dos.txt", "one\r\ntwo\r\n\r\nfour\r\n")
+    write_file(directory .. "/message.txt", "Subject: dots\n\n.\n..\nend\n")
+    assert.are.equal(0, (shell(string.format("chmod +x %s && ln -s %s %s && ln -s %s %s",
+      quote(directory .. "/shim/lua"), quote(ROOT .. "/bin"), quote(directory .. "/bin"),
+      quote(ROOT .. "/examples"), quote(directory .. "/examples")))))
+  end)
+
+  teardown(function()
+    if directory and directory:match("^/tmp/") then shell("rm -rf " .. quote(directory)) end
+  end)
+
+  local function in_directory(command)
+    return string.format("cd %s && PATH=%s:\"$PATH\" sh -c %s", quote(directory),
+      quote(directory .. "/shim"), quote(command))
+  end
+
+  it("has code blocks of known kinds only", function()
+    assert.is_true(#blocks >= 4)
+    for _, block in ipairs(blocks) do
+      assert.truthy(({ sh = true, console = true, text = true })[block.kind],
+        "code block of kind '" .. block.kind .. "'")
+    end
+  end)
+
+  -- The blocks run in order in one directory: later ones use the files that
+  -- earlier ones made.
+  for number, block in ipairs(blocks) do
+    it("block " .. number .. " (" .. block.kind .. ") does what it shows", function()
+      if block.kind == "text" then
+        local status, stdout = shell(LUA .. " bin/mimefilter --help")
+        assert.are.equal(0, status)
+        assert.are.equal(block.body, stdout)
+      elseif block.kind == "sh" then
+        local status, stdout, stderr = shell(in_directory("set -e\n" .. block.body))
+        assert.are.equal("", stderr)
+        assert.are.equal(0, status, stdout)
+      else
+        local commands = {}
+        for _, line in ipairs(lines_of(block.body)) do
+          local command = line:match("^%$ (.*)$")
+          if command then
+            commands[#commands + 1] = { command = command, expected = "" }
+          else
+            assert.truthy(commands[1], "output before the first command")
+            local last = commands[#commands]
+            last.expected = last.expected .. line .. "\n"
+          end
+        end
+        assert.is_true(#commands >= 1)
+        for _, entry in ipairs(commands) do
+          local _, stdout = shell(in_directory(entry.command .. " 2>&1"))
+          assert.are.equal(entry.expected, (stdout:gsub("\r", "")), entry.command)
+        end
+      end
+    end)
+  end
+
+  it("shows round trips that really give back the input", function()
+    assert_same(read_file(directory .. "/photo.jpg"), read_file(directory .. "/photo-copy.jpg"))
+    assert_same(whole_qp(read_file(directory .. "/letter.txt"), 72), read_file(directory .. "/letter.qp"))
+    assert.are.equal((mime.eol(0, read_file(directory .. "/letter.txt"))),
+      read_file(directory .. "/letter-crlf.txt"))
+    assert.are.equal("one\ntwo\n\nfour\n", read_file(directory .. "/unix.txt"))
+    assert.are.equal("Subject: dots\r\n\r\n..\r\n...\r\nend\r\n", read_file(directory .. "/message.data"))
+    assert_same(whole_b64(read_file(directory .. "/photo.jpg"), 76),
+      read_file(directory .. "/photo-wrapped.b64"))
+  end)
+end)
