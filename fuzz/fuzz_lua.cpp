@@ -301,7 +301,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t inp
         std::abort();
     }
     if (lua_gettop(L) != 2) fail_call(w, "did not return exactly two values");
-    if (e.first_nil ? !lua_isnil(L, 1) : !same_string(L, 1, e.first)) fail_call(w, "first result differs");
+    if (e.first_nil ? !lua_isnil(L, 1) : !same_string(L, 1, e.first)) {
+        std::size_t n = 0;
+        const char* got = lua_isstring(L, 1) ? lua_tolstring(L, 1, &n) : "(not a string)";
+        fail("first result", w, e.first_nil ? bytes("(nil)") : e.first, bytes(got, got ? n : 0));
+    }
     if (e.second_is_number) {
         if (lua_type(L, 2) != LUA_TNUMBER) fail_call(w, "second result is not a number");
         lua_Number n = lua_tonumber(L, 2);
@@ -310,7 +314,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t inp
             std::abort();
         }
     } else if (e.second_nil ? !lua_isnil(L, 2) : !same_string(L, 2, e.second)) {
-        fail_call(w, "remainder differs");
+        std::size_t n = 0;
+        const char* got = lua_isstring(L, 2) ? lua_tolstring(L, 2, &n) : "(not a string)";
+        fail("remainder", w, e.second_nil ? bytes("(nil)") : e.second, bytes(got, n));
     }
     lua_settop(L, 0);
     return 0;
