@@ -18,6 +18,9 @@ dependencies = {
   "lua >= 5.1, < 5.5",
 }
 build = {
+  install = {
+    bin = { mimefilter = "bin/mimefilter" },
+  },
   type = "cmake",
   variables = {
     CMAKE_BUILD_TYPE = "Release",

@@ -26,5 +26,7 @@ for version in "$@"; do
     print("Lua " .. _VERSION:match("%d+%.%d+") .. ": module from the rock tree works")
   ' || { echo "the installed module failed for Lua $version"; exit 1; }
   case "$module" in "$tree"/*) ;; *) echo "module not in the tree"; exit 1 ;; esac
+  encoded=$(printf hi | "$tree/bin/mimefilter" b64 | tr -d '\r')
+  [ "$encoded" = "aGk=" ] || { echo "the installed mimefilter failed for Lua $version: $encoded"; exit 1; }
   rm -rf "$tree" "$tree.log" "$work"
 done
