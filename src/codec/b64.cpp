@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "kernels/kernels.hpp"
 #include "module/tables.hpp"
 
 namespace mime {
@@ -67,6 +68,11 @@ unsigned char* b64_bulk(codec_state& state, const unsigned char* in, std::size_t
                         unsigned char* out) {
     const unsigned char* end = in + size;
     while (state.count != 0 && in < end) state.count = b64_push_byte(*in++, state.group, state.count, out);
+    if (auto encode = kernels().b64_encode) {
+        std::size_t taken = encode(in, static_cast<std::size_t>(end - in), out);
+        in += taken;
+        out += taken / 3 * 4;
+    }
     // Two groups per 8-byte load while two bytes of look-ahead are readable.
     while (end - in >= 8) {
         std::uint64_t v = load_big_endian(in);
@@ -85,7 +91,7 @@ unsigned char* b64_bulk(codec_state& state, const unsigned char* in, std::size_t
 }
 
 std::size_t b64_bound(const codec_state& state, std::size_t size) {
-    return size_bound(size / 3 + 1, 4, 0) + (state.count != 0 ? 4 : 0);
+    return size_bound(size / 3 + 1, 4, (state.count != 0 ? 4 : 0) + kernel_overrun);
 }
 
 }  // namespace mime

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "kernels/kernels.hpp"
 #include "module/scan.hpp"
 #include "module/tables.hpp"
 
@@ -73,7 +74,13 @@ unsigned char* qp_bulk(codec_state& state, const unsigned char* in, std::size_t 
         state.count = qp_push_byte(*in++, state.group, state.count, state.line_end, out);
     // With the window empty, each byte is decided straight from the input as long as
     // its look-ahead is there; the rest goes into the window.
+    const auto copy_literal = kernels().qp_copy_literal;
     while (in < end) {
+        if (copy_literal != nullptr) {
+            std::size_t run = copy_literal(in, static_cast<std::size_t>(end - in), out);
+            in += run;
+            out += run;
+        }
         const unsigned char* stop = find_stop(in, end, qp_char_class.data());
         std::memcpy(out, in, stop - in);
         out += stop - in;
@@ -119,7 +126,7 @@ std::size_t qp_bound(const codec_state& state, std::size_t size) {
     std::size_t breaks = bytes / 2 + 1;
     std::size_t line_ends = size_bound(breaks, state.line_end.size, 0);
     std::size_t escapes = size_bound(bytes, 3, 0);
-    return line_ends > SIZE_MAX - escapes ? SIZE_MAX : line_ends + escapes;
+    return line_ends > SIZE_MAX - escapes - kernel_overrun ? SIZE_MAX : line_ends + escapes + kernel_overrun;
 }
 
 }  // namespace mime

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "kernels/kernels.hpp"
 #include "module/scan.hpp"
 #include "module/tables.hpp"
 
@@ -50,7 +51,17 @@ unsigned char* qpwrp_bulk(filter_state& state, const unsigned char* in, std::siz
                           unsigned char* out) {
     const unsigned char* end = in + size;
     std::int32_t room = static_cast<std::int32_t>(state.state);
+    const auto copy_until = kernels().copy_until_either;
     while (in < end) {
+        if (room > 3 && copy_until != nullptr) {
+            // With more than three places left, only LF and CR need a decision.
+            std::size_t fits = static_cast<std::size_t>(room) - 3;
+            std::size_t left = static_cast<std::size_t>(end - in);
+            std::size_t run = copy_until(in, left < fits ? left : fits, out, lf, cr);
+            in += run;
+            out += run;
+            room -= static_cast<std::int32_t>(run);
+        }
         if (room > 1) {
             // Bytes other than LF, CR and "=" go on the line as they are until one
             // place is left.
@@ -70,7 +81,7 @@ unsigned char* qpwrp_bulk(filter_state& state, const unsigned char* in, std::siz
 }
 
 std::size_t qpwrp_bound(const filter_state&, std::size_t size) {
-    return size_bound(size, 4, 0);  // a soft break and the byte
+    return size_bound(size, 4, kernel_overrun);  // a soft break and the byte
 }
 
 const char* qpwrp_end_of_stream(filter_state& state) {

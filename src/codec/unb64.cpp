@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "kernels/kernels.hpp"
 #include "module/tables.hpp"
 
 namespace mime {
@@ -44,6 +45,16 @@ unsigned unb64_push_char(unsigned char byte, unsigned char* quartet, unsigned co
 unsigned char* unb64_bulk(codec_state& state, const unsigned char* in, std::size_t size,
                           unsigned char* out) {
     const unsigned char* end = in + size;
+    if (auto decode = kernels().unb64_decode) {
+        while (in < end) {
+            in += decode(in, static_cast<std::size_t>(end - in), out, state.group, state.count);
+            // The kernel stops before a block holding "=", or near the end: one
+            // block's worth goes through the step.
+            const unsigned char* stop = end - in > 32 ? in + 32 : end;
+            while (in < stop) state.count = unb64_push_char(*in++, state.group, state.count, out);
+        }
+        return out;
+    }
     for (;;) {
         if (state.count == 0) {
             while (end - in >= 4) {
@@ -63,7 +74,7 @@ unsigned char* unb64_bulk(codec_state& state, const unsigned char* in, std::size
 }
 
 std::size_t unb64_bound(const codec_state& state, std::size_t size) {
-    return size_bound(size / 4 + 1, 3, state.count);
+    return size_bound(size / 4 + 1, 3, state.count + kernel_overrun);
 }
 
 }  // namespace mime

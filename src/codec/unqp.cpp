@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "kernels/kernels.hpp"
 #include "module/scan.hpp"
 #include "module/tables.hpp"
 
@@ -69,7 +70,13 @@ unsigned char* unqp_bulk(codec_state& state, const unsigned char* in, std::size_
                          unsigned char* out) {
     const unsigned char* end = in + size;
     while (state.count != 0 && in < end) state.count = unqp_push_char(*in++, state.group, state.count, out);
+    const auto copy_plain = kernels().unqp_copy_plain;
     while (in < end) {
+        if (copy_plain != nullptr) {
+            std::size_t run = copy_plain(in, static_cast<std::size_t>(end - in), out);
+            in += run;
+            out += run;
+        }
         const unsigned char* stop = find_stop(in, end, unqp_stops.data());
         std::memcpy(out, in, stop - in);
         out += stop - in;
@@ -98,7 +105,7 @@ unsigned char* unqp_bulk(codec_state& state, const unsigned char* in, std::size_
 }
 
 std::size_t unqp_bound(const codec_state& state, std::size_t size) {
-    return size_bound(size, 1, state.count);
+    return size_bound(size, 1, state.count + kernel_overrun);
 }
 
 }  // namespace mime

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "kernels/kernels.hpp"
 #include "module/scan.hpp"
 #include "module/tables.hpp"
 
@@ -26,7 +27,18 @@ unsigned char* dot_bulk(filter_state& state, const unsigned char* in, std::size_
                         unsigned char* out) {
     const unsigned char* end = in + size;
     std::int64_t line_state = state.state;
+    const auto copy_until = kernels().copy_until_either;
     while (in < end) {
+        // A run without CR or LF is copied as it is, unless it opens a line with ".".
+        if (copy_until != nullptr && (line_state != line_start || *in != '.')) {
+            std::size_t run = copy_until(in, static_cast<std::size_t>(end - in), out, cr, lf);
+            if (run != 0) {
+                in += run;
+                out += run;
+                line_state = inside_line;
+                if (in == end) break;
+            }
+        }
         const unsigned char* stop = find_any3(in, end, cr, lf, '.');
         if (stop != in) {
             std::memcpy(out, in, stop - in);
@@ -42,7 +54,7 @@ unsigned char* dot_bulk(filter_state& state, const unsigned char* in, std::size_
 }
 
 std::size_t dot_bound(const filter_state&, std::size_t size) {
-    return size_bound(size, 2, 0);
+    return size_bound(size, 2, kernel_overrun);
 }
 
 const char* dot_end_of_stream(filter_state& state) {

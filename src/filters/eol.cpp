@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "kernels/kernels.hpp"
 #include "module/scan.hpp"
 #include "module/tables.hpp"
 
@@ -33,7 +34,17 @@ unsigned char* eol_bulk(filter_state& state, const unsigned char* in, std::size_
                         unsigned char* out) {
     const unsigned char* end = in + size;
     std::int64_t last_break = state.state;
+    const auto copy_until = kernels().copy_until_either;
     while (in < end) {
+        if (copy_until != nullptr) {
+            std::size_t run = copy_until(in, static_cast<std::size_t>(end - in), out, cr, lf);
+            if (run != 0) {
+                in += run;
+                out += run;
+                last_break = 0;
+                if (in == end) break;
+            }
+        }
         const unsigned char* stop = find_either(in, end, cr, lf);
         if (stop != in) {
             std::memcpy(out, in, stop - in);
@@ -50,7 +61,7 @@ unsigned char* eol_bulk(filter_state& state, const unsigned char* in, std::size_
 
 std::size_t eol_bound(const filter_state& state, std::size_t size) {
     std::size_t per_byte = state.line_end.size > 1 ? state.line_end.size : 1;
-    return size_bound(size, per_byte, 0);
+    return size_bound(size, per_byte, kernel_overrun);
 }
 
 const char* eol_end_of_stream(filter_state& state) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "kernels/kernels.hpp"
 #include "module/scan.hpp"
 #include "module/tables.hpp"
 
@@ -37,10 +38,17 @@ unsigned char* wrp_bulk(filter_state& state, const unsigned char* in, std::size_
                         unsigned char* out) {
     const unsigned char* end = in + size;
     std::int32_t room = static_cast<std::int32_t>(state.state);
+    const auto copy_until = kernels().copy_until_either;
     while (in < end) {
         if (room > 0) {
             std::size_t fits = static_cast<std::size_t>(room);
             const unsigned char* limit = static_cast<std::size_t>(end - in) < fits ? end : in + fits;
+            if (copy_until != nullptr) {
+                std::size_t run = copy_until(in, static_cast<std::size_t>(limit - in), out, cr, lf);
+                in += run;
+                out += run;
+                room -= static_cast<std::int32_t>(run);
+            }
             const unsigned char* stop = find_either(in, limit, cr, lf);
             std::memcpy(out, in, stop - in);
             out += stop - in;
@@ -55,7 +63,7 @@ unsigned char* wrp_bulk(filter_state& state, const unsigned char* in, std::size_
 }
 
 std::size_t wrp_bound(const filter_state&, std::size_t size) {
-    return size_bound(size, 3, 0);  // a break and the byte
+    return size_bound(size, 3, kernel_overrun);  // a break and the byte
 }
 
 const char* wrp_end_of_stream(filter_state& state) {

@@ -1,0 +1,63 @@
+// The block kernels behind the bulk routines. A kernel works on whole blocks of
+// the input and returns how far it got; the portable code of the core finishes
+// the rest, so a kernel never has to handle a short tail or a rare case.
+//
+// Writing: a kernel may store up to `kernel_overrun` bytes past the end of the
+// output it gives (whole-vector stores); every bound leaves that much room, and
+// the bytes past the end are overwritten by whatever comes next.
+//
+// This header declares plain functions only: kernel sources are compiled with
+// their own instruction-set flags and must not share inline code with the rest.
+#pragma once
+
+#include <cstddef>
+
+namespace mime {
+
+inline constexpr std::size_t kernel_overrun = 64;
+
+struct kernel_table {
+    // Base64: encodes whole 3-byte groups of in[0, size) to out, four characters
+    // per group. Returns the number of input bytes taken (a multiple of 3).
+    std::size_t (*b64_encode)(const unsigned char* in, std::size_t size, unsigned char* out);
+    // Base64 decoding with `count` (0 to 3) characters already pending in
+    // `quartet`: takes alphabet characters and skips every byte outside the
+    // alphabet, stopping before the block that holds the first "=". Decoded bytes
+    // go to *out (advanced); the characters of an unfinished quartet are left in
+    // `quartet`/`count`. Takes nothing while a pending character is "=". Returns
+    // the number of input bytes taken.
+    std::size_t (*unb64_decode)(const unsigned char* in, std::size_t size, unsigned char*& out,
+                                unsigned char* quartet, unsigned& count);
+    // Copies the run of bytes before the first `a` or `b`; returns its length.
+    std::size_t (*copy_until_either)(const unsigned char* in, std::size_t size, unsigned char* out,
+                                     unsigned char a, unsigned char b);
+    // Quoted-printable encoding: copies the run of bytes that are written as they
+    // are (literal bytes, and spaces and tabs not followed by CR); returns its length.
+    std::size_t (*qp_copy_literal)(const unsigned char* in, std::size_t size, unsigned char* out);
+    // Quoted-printable decoding: copies the run of bytes kept as they are (tab and
+    // 32 to 126 but "="); returns its length.
+    std::size_t (*unqp_copy_plain)(const unsigned char* in, std::size_t size, unsigned char* out);
+};
+
+#if MIME_X86_KERNELS
+// One namespace per instruction set, one source file per kind of kernel
+// (ssse3_base64.cpp, sse_scan.cpp, avx2_base64.cpp, avx2_scan.cpp).
+#define MIME_DECLARE_KERNELS(isa)                                                              \
+    namespace isa {                                                                            \
+    std::size_t b64_encode(const unsigned char* in, std::size_t size, unsigned char* out);     \
+    std::size_t unb64_decode(const unsigned char* in, std::size_t size, unsigned char*& out,   \
+                             unsigned char* quartet, unsigned& count);                         \
+    std::size_t copy_until_either(const unsigned char* in, std::size_t size,                   \
+                                  unsigned char* out, unsigned char a, unsigned char b);       \
+    std::size_t qp_copy_literal(const unsigned char* in, std::size_t size, unsigned char* out); \
+    std::size_t unqp_copy_plain(const unsigned char* in, std::size_t size, unsigned char* out); \
+    }
+MIME_DECLARE_KERNELS(ssse3)
+MIME_DECLARE_KERNELS(avx2)
+#undef MIME_DECLARE_KERNELS
+#endif
+
+// The table the bulk routines use on this thread (see module/cpu.hpp).
+const kernel_table& kernels();
+
+}  // namespace mime

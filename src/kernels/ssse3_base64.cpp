@@ -1,0 +1,50 @@
+// Base64 kernels on 16-byte blocks (SSSE3): 12 bytes to 16 characters and back.
+#include <tmmintrin.h>
+
+#include "kernels/kernels.hpp"
+
+namespace mime {
+namespace ssse3 {
+namespace {
+
+struct vec {
+    using reg = __m128i;
+    static constexpr std::size_t width = 16;
+    static constexpr unsigned full = 0xffffu;
+    static reg load(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    static void store(unsigned char* p, reg v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+    static reg splat(unsigned char c) { return _mm_set1_epi8(static_cast<char>(c)); }
+    static reg splat32(unsigned v) { return _mm_set1_epi32(static_cast<int>(v)); }
+    static reg lanes(const signed char (&bytes)[16]) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)); }
+    static reg eq(reg a, reg b) { return _mm_cmpeq_epi8(a, b); }
+    static reg gt(reg a, reg b) { return _mm_cmpgt_epi8(a, b); }
+    static reg or_(reg a, reg b) { return _mm_or_si128(a, b); }
+    static reg and_(reg a, reg b) { return _mm_and_si128(a, b); }
+    static unsigned mask(reg v) { return static_cast<unsigned>(_mm_movemask_epi8(v)); }
+    static reg shuffle(reg table, reg index) { return _mm_shuffle_epi8(table, index); }
+    static reg mulhi16(reg a, reg b) { return _mm_mulhi_epu16(a, b); }
+    static reg mullo16(reg a, reg b) { return _mm_mullo_epi16(a, b); }
+    static reg subs_u8(reg a, reg b) { return _mm_subs_epu8(a, b); }
+    static reg add8(reg a, reg b) { return _mm_add_epi8(a, b); }
+    static reg maddubs(reg a, reg b) { return _mm_maddubs_epi16(a, b); }
+    static reg madd16(reg a, reg b) { return _mm_madd_epi16(a, b); }
+    static reg srli32_4(reg v) { return _mm_srli_epi32(v, 4); }
+    static reg encode_load(const unsigned char* p) { return load(p); }
+    static void decode_store(unsigned char* p, reg v) { store(p, v); }
+};
+
+#include "kernels/base64_blocks.inc"
+
+}  // namespace
+
+std::size_t b64_encode(const unsigned char* in, std::size_t size, unsigned char* out) {
+    return encode_blocks(in, size, out);
+}
+
+std::size_t unb64_decode(const unsigned char* in, std::size_t size, unsigned char*& out,
+                         unsigned char* quartet, unsigned& count) {
+    return decode_stream(in, size, out, quartet, count);
+}
+
+}  // namespace ssse3
+}  // namespace mime
