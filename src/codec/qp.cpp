@@ -74,13 +74,11 @@ unsigned char* qp_bulk(codec_state& state, const unsigned char* in, std::size_t 
         state.count = qp_push_byte(*in++, state.group, state.count, state.line_end, out);
     // With the window empty, each byte is decided straight from the input as long as
     // its look-ahead is there; the rest goes into the window.
-    const auto copy_literal = kernels().qp_copy_literal;
+    if (in < end) {
+        if (auto encode = kernels().qp_encode)
+            in += encode(in, static_cast<std::size_t>(end - in), out, state.line_end.data, state.line_end.size);
+    }
     while (in < end) {
-        if (copy_literal != nullptr) {
-            std::size_t run = copy_literal(in, static_cast<std::size_t>(end - in), out);
-            in += run;
-            out += run;
-        }
         const unsigned char* stop = find_stop(in, end, qp_char_class.data());
         std::memcpy(out, in, stop - in);
         out += stop - in;

@@ -51,17 +51,9 @@ unsigned char* qpwrp_bulk(filter_state& state, const unsigned char* in, std::siz
                           unsigned char* out) {
     const unsigned char* end = in + size;
     std::int32_t room = static_cast<std::int32_t>(state.state);
-    const auto copy_until = kernels().copy_until_either;
+    if (auto lines = kernels().qpwrp_lines)
+        in += lines(in, static_cast<std::size_t>(end - in), out, room, state.line_length);
     while (in < end) {
-        if (room > 3 && copy_until != nullptr) {
-            // With more than three places left, only LF and CR need a decision.
-            std::size_t fits = static_cast<std::size_t>(room) - 3;
-            std::size_t left = static_cast<std::size_t>(end - in);
-            std::size_t run = copy_until(in, left < fits ? left : fits, out, lf, cr);
-            in += run;
-            out += run;
-            room -= static_cast<std::int32_t>(run);
-        }
         if (room > 1) {
             // Bytes other than LF, CR and "=" go on the line as they are until one
             // place is left.

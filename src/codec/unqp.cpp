@@ -70,13 +70,10 @@ unsigned char* unqp_bulk(codec_state& state, const unsigned char* in, std::size_
                          unsigned char* out) {
     const unsigned char* end = in + size;
     while (state.count != 0 && in < end) state.count = unqp_push_char(*in++, state.group, state.count, out);
-    const auto copy_plain = kernels().unqp_copy_plain;
+    if (in < end) {
+        if (auto decode = kernels().unqp_decode) in += decode(in, static_cast<std::size_t>(end - in), out);
+    }
     while (in < end) {
-        if (copy_plain != nullptr) {
-            std::size_t run = copy_plain(in, static_cast<std::size_t>(end - in), out);
-            in += run;
-            out += run;
-        }
         const unsigned char* stop = find_stop(in, end, unqp_stops.data());
         std::memcpy(out, in, stop - in);
         out += stop - in;

@@ -27,18 +27,8 @@ unsigned char* dot_bulk(filter_state& state, const unsigned char* in, std::size_
                         unsigned char* out) {
     const unsigned char* end = in + size;
     std::int64_t line_state = state.state;
-    const auto copy_until = kernels().copy_until_either;
+    if (auto lines = kernels().dot_lines) in += lines(in, static_cast<std::size_t>(end - in), out, line_state);
     while (in < end) {
-        // A run without CR or LF is copied as it is, unless it opens a line with ".".
-        if (copy_until != nullptr && (line_state != line_start || *in != '.')) {
-            std::size_t run = copy_until(in, static_cast<std::size_t>(end - in), out, cr, lf);
-            if (run != 0) {
-                in += run;
-                out += run;
-                line_state = inside_line;
-                if (in == end) break;
-            }
-        }
         const unsigned char* stop = find_any3(in, end, cr, lf, '.');
         if (stop != in) {
             std::memcpy(out, in, stop - in);

@@ -34,17 +34,10 @@ unsigned char* eol_bulk(filter_state& state, const unsigned char* in, std::size_
                         unsigned char* out) {
     const unsigned char* end = in + size;
     std::int64_t last_break = state.state;
-    const auto copy_until = kernels().copy_until_either;
+    if (auto lines = kernels().eol_lines)
+        in += lines(in, static_cast<std::size_t>(end - in), out, last_break, state.line_end.data,
+                    state.line_end.size);
     while (in < end) {
-        if (copy_until != nullptr) {
-            std::size_t run = copy_until(in, static_cast<std::size_t>(end - in), out, cr, lf);
-            if (run != 0) {
-                in += run;
-                out += run;
-                last_break = 0;
-                if (in == end) break;
-            }
-        }
         const unsigned char* stop = find_either(in, end, cr, lf);
         if (stop != in) {
             std::memcpy(out, in, stop - in);

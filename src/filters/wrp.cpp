@@ -38,17 +38,12 @@ unsigned char* wrp_bulk(filter_state& state, const unsigned char* in, std::size_
                         unsigned char* out) {
     const unsigned char* end = in + size;
     std::int32_t room = static_cast<std::int32_t>(state.state);
-    const auto copy_until = kernels().copy_until_either;
+    if (auto lines = kernels().wrp_lines)
+        in += lines(in, static_cast<std::size_t>(end - in), out, room, state.line_length);
     while (in < end) {
         if (room > 0) {
             std::size_t fits = static_cast<std::size_t>(room);
             const unsigned char* limit = static_cast<std::size_t>(end - in) < fits ? end : in + fits;
-            if (copy_until != nullptr) {
-                std::size_t run = copy_until(in, static_cast<std::size_t>(limit - in), out, cr, lf);
-                in += run;
-                out += run;
-                room -= static_cast<std::int32_t>(run);
-            }
             const unsigned char* stop = find_either(in, limit, cr, lf);
             std::memcpy(out, in, stop - in);
             out += stop - in;

@@ -1,4 +1,4 @@
-// Scanning kernels on 32-byte blocks (AVX2).
+// Quoted-printable and line kernels on 32-byte blocks (AVX2).
 #include <immintrin.h>
 
 #include "kernels/kernels.hpp"
@@ -26,17 +26,34 @@ struct vec {
 
 }  // namespace
 
-std::size_t copy_until_either(const unsigned char* in, std::size_t size, unsigned char* out,
-                              unsigned char a, unsigned char b) {
-    return copy_until_either_blocks(in, size, out, a, b);
+std::size_t qp_encode(const unsigned char* in, std::size_t size, unsigned char*& out,
+                      const unsigned char* line_end, std::size_t line_end_size) {
+    return qp_blocks(in, size, out, line_end, line_end_size);
 }
 
-std::size_t qp_copy_literal(const unsigned char* in, std::size_t size, unsigned char* out) {
-    return qp_copy_literal_blocks(in, size, out);
+std::size_t unqp_decode(const unsigned char* in, std::size_t size, unsigned char*& out) {
+    return unqp_blocks(in, size, out);
 }
 
-std::size_t unqp_copy_plain(const unsigned char* in, std::size_t size, unsigned char* out) {
-    return unqp_copy_plain_blocks(in, size, out);
+std::size_t qpwrp_lines(const unsigned char* in, std::size_t size, unsigned char*& out,
+                        std::int32_t& room, std::int32_t line_length) {
+    return qpwrp_blocks(in, size, out, room, line_length);
+}
+
+std::size_t wrp_lines(const unsigned char* in, std::size_t size, unsigned char*& out,
+                      std::int32_t& room, std::int32_t line_length) {
+    return wrp_blocks(in, size, out, room, line_length);
+}
+
+std::size_t eol_lines(const unsigned char* in, std::size_t size, unsigned char*& out,
+                      std::int64_t& last_break, const unsigned char* line_end,
+                      std::size_t line_end_size) {
+    return eol_blocks(in, size, out, last_break, line_end, line_end_size);
+}
+
+std::size_t dot_lines(const unsigned char* in, std::size_t size, unsigned char*& out,
+                      std::int64_t& line_state) {
+    return dot_blocks(in, size, out, line_state);
 }
 
 }  // namespace avx2

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace mime {
 
@@ -28,15 +29,23 @@ struct kernel_table {
     // the number of input bytes taken.
     std::size_t (*unb64_decode)(const unsigned char* in, std::size_t size, unsigned char*& out,
                                 unsigned char* quartet, unsigned& count);
-    // Copies the run of bytes before the first `a` or `b`; returns its length.
-    std::size_t (*copy_until_either)(const unsigned char* in, std::size_t size, unsigned char* out,
-                                     unsigned char a, unsigned char b);
-    // Quoted-printable encoding: copies the run of bytes that are written as they
-    // are (literal bytes, and spaces and tabs not followed by CR); returns its length.
-    std::size_t (*qp_copy_literal)(const unsigned char* in, std::size_t size, unsigned char* out);
-    // Quoted-printable decoding: copies the run of bytes kept as they are (tab and
-    // 32 to 126 but "="); returns its length.
-    std::size_t (*unqp_copy_plain)(const unsigned char* in, std::size_t size, unsigned char* out);
+    // The text filters: each takes whole blocks from `in`, writes to *out
+    // (advanced) and returns the number of input bytes taken, giving exactly what
+    // the filter's step gives byte by byte.
+    // Quoted-printable encoding with an empty window.
+    std::size_t (*qp_encode)(const unsigned char* in, std::size_t size, unsigned char*& out,
+                             const unsigned char* line_end, std::size_t line_end_size);
+    // Quoted-printable decoding with nothing pending.
+    std::size_t (*unqp_decode)(const unsigned char* in, std::size_t size, unsigned char*& out);
+    std::size_t (*qpwrp_lines)(const unsigned char* in, std::size_t size, unsigned char*& out,
+                               std::int32_t& room, std::int32_t line_length);
+    std::size_t (*wrp_lines)(const unsigned char* in, std::size_t size, unsigned char*& out,
+                             std::int32_t& room, std::int32_t line_length);
+    std::size_t (*eol_lines)(const unsigned char* in, std::size_t size, unsigned char*& out,
+                             std::int64_t& last_break, const unsigned char* line_end,
+                             std::size_t line_end_size);
+    std::size_t (*dot_lines)(const unsigned char* in, std::size_t size, unsigned char*& out,
+                             std::int64_t& line_state);
 };
 
 #if MIME_X86_KERNELS
@@ -47,10 +56,18 @@ struct kernel_table {
     std::size_t b64_encode(const unsigned char* in, std::size_t size, unsigned char* out);     \
     std::size_t unb64_decode(const unsigned char* in, std::size_t size, unsigned char*& out,   \
                              unsigned char* quartet, unsigned& count);                         \
-    std::size_t copy_until_either(const unsigned char* in, std::size_t size,                   \
-                                  unsigned char* out, unsigned char a, unsigned char b);       \
-    std::size_t qp_copy_literal(const unsigned char* in, std::size_t size, unsigned char* out); \
-    std::size_t unqp_copy_plain(const unsigned char* in, std::size_t size, unsigned char* out); \
+    std::size_t qp_encode(const unsigned char* in, std::size_t size, unsigned char*& out,      \
+                          const unsigned char* line_end, std::size_t line_end_size);           \
+    std::size_t unqp_decode(const unsigned char* in, std::size_t size, unsigned char*& out);   \
+    std::size_t qpwrp_lines(const unsigned char* in, std::size_t size, unsigned char*& out,    \
+                            std::int32_t& room, std::int32_t line_length);                     \
+    std::size_t wrp_lines(const unsigned char* in, std::size_t size, unsigned char*& out,      \
+                          std::int32_t& room, std::int32_t line_length);                       \
+    std::size_t eol_lines(const unsigned char* in, std::size_t size, unsigned char*& out,      \
+                          std::int64_t& last_break, const unsigned char* line_end,             \
+                          std::size_t line_end_size);                                          \
+    std::size_t dot_lines(const unsigned char* in, std::size_t size, unsigned char*& out,      \
+                          std::int64_t& line_state);                                           \
     }
 MIME_DECLARE_KERNELS(ssse3)
 MIME_DECLARE_KERNELS(avx2)

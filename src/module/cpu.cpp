@@ -5,13 +5,13 @@
 namespace mime {
 namespace {
 
-const kernel_table scalar_table{nullptr, nullptr, nullptr, nullptr, nullptr};
+const kernel_table scalar_table{};
 
 #if MIME_X86_KERNELS
-const kernel_table ssse3_table{ssse3::b64_encode, ssse3::unb64_decode, ssse3::copy_until_either,
-                               ssse3::qp_copy_literal, ssse3::unqp_copy_plain};
-const kernel_table avx2_table{avx2::b64_encode, avx2::unb64_decode, avx2::copy_until_either,
-                              avx2::qp_copy_literal, avx2::unqp_copy_plain};
+const kernel_table ssse3_table{ssse3::b64_encode,  ssse3::unb64_decode, ssse3::qp_encode, ssse3::unqp_decode,
+                              ssse3::qpwrp_lines, ssse3::wrp_lines,    ssse3::eol_lines, ssse3::dot_lines};
+const kernel_table avx2_table{avx2::b64_encode,  avx2::unb64_decode, avx2::qp_encode, avx2::unqp_decode,
+                              avx2::qpwrp_lines, avx2::wrp_lines,    avx2::eol_lines, avx2::dot_lines};
 #endif
 
 const kernel_table& table_of(kernel_set set) {
