@@ -78,7 +78,7 @@ endif()
 # switches and the interpreters are known.
 function(mime_register_kernel_tests)
   if(MIME_BENCH)
-    add_subdirectory(${CMAKE_SOURCE_DIR}/bench ${CMAKE_BINARY_DIR}/bench)
+    include(${CMAKE_SOURCE_DIR}/bench/bench.cmake)
   endif()
   if(NOT BUILD_TESTING)
     return()

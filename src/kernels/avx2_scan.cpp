@@ -20,8 +20,14 @@ struct vec {
     static reg and_(reg a, reg b) { return _mm256_and_si256(a, b); }
     static reg andnot(reg a, reg b) { return _mm256_andnot_si256(a, b); }
     static unsigned mask(reg v) { return static_cast<unsigned>(_mm256_movemask_epi8(v)); }
+    static reg sub8(reg a, reg b) { return _mm256_sub_epi8(a, b); }
+    static reg slli16_4(reg v) { return _mm256_slli_epi16(v, 4); }
+    static __m128i lane(reg v, std::size_t i) {
+        return i == 0 ? _mm256_castsi256_si128(v) : _mm256_extracti128_si256(v, 1);
+    }
 };
 
+#include "kernels/compact.inc"
 #include "kernels/scan_blocks.inc"
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Quoted-printable and line kernels on 16-byte blocks (SSE2 instructions; part of the SSSE3 set).
-#include <emmintrin.h>
+// Quoted-printable and line kernels on 16-byte blocks (SSSE3).
+#include <tmmintrin.h>
 
 #include "kernels/kernels.hpp"
 
@@ -20,8 +20,12 @@ struct vec {
     static reg and_(reg a, reg b) { return _mm_and_si128(a, b); }
     static reg andnot(reg a, reg b) { return _mm_andnot_si128(a, b); }
     static unsigned mask(reg v) { return static_cast<unsigned>(_mm_movemask_epi8(v)); }
+    static reg sub8(reg a, reg b) { return _mm_sub_epi8(a, b); }
+    static reg slli16_4(reg v) { return _mm_slli_epi16(v, 4); }
+    static __m128i lane(reg v, std::size_t) { return v; }
 };
 
+#include "kernels/compact.inc"
 #include "kernels/scan_blocks.inc"
 
 }  // namespace

@@ -33,6 +33,21 @@ void run(output& o, const Core& core, State& state, const unsigned char* in, std
     }
 }
 
+// Before a large input, room for its whole result in one allocation, so that the
+// output is not moved again and again as it grows. A tight bound (Base64, the
+// decoders) is reserved as it is; the text filters, whose bounds allow for the
+// worst case, get room for a result a little larger than the input, and a larger
+// result grows geometrically from there.
+template <class Core, class State>
+void reserve_ahead(output& o, const Core& core, const State& state, std::size_t size) {
+    if (size <= slice_size / 8) return;  // the first block takes it
+    std::size_t bound = core.bound(state, size);
+    constexpr std::size_t margin = 4096;  // slices' rounding, the finish
+    std::size_t room = bound / 3 <= size / 2 ? bound : size + size / 8;
+    if (room > SIZE_MAX - margin) return;
+    output_reserve(o, room + margin);
+}
+
 const unsigned char* optional_bytes(lua_State* L, int index, std::size_t* size) {
     return reinterpret_cast<const unsigned char*>(luaL_optlstring(L, index, nullptr, size));
 }
@@ -89,6 +104,7 @@ int two_chunk_call(lua_State* L, const codec& core) {
 
     output o;
     output_start(o, L);
+    if (carry_size <= SIZE_MAX - chunk_size) reserve_ahead(o, core, state, carry_size + chunk_size);
     run(o, core, state, carry, carry_size);
     if (chunk == nullptr) {
         if (core.finish != nullptr) output_commit(o, core.finish(state, output_reserve(o, finish_bound)));
@@ -126,6 +142,7 @@ int state_number_call(lua_State* L, const line_filter& core) {
     } else {
         output o;
         output_start(o, L);
+        reserve_ahead(o, core, state, chunk_size);
         run(o, core, state, chunk, chunk_size);
         output_push(o);
     }
