@@ -13,7 +13,10 @@ namespace mime {
 #if MIME_OUTPUT_OWN_BOX
 
 // The first block lives in the writer itself; a larger result moves to one
-// userdata box on the Lua stack, enlarged geometrically and freed by Lua.
+// userdata box on the Lua stack, enlarged geometrically and freed by Lua. A box
+// of up to `kept_box_limit` bytes is kept in the registry after the call and
+// taken again by the next large call in the same Lua state, so that streaming in
+// large chunks does not allocate, fault in and free a fresh box every time.
 struct output {
     lua_State* L;
     unsigned char* base;
@@ -23,7 +26,10 @@ struct output {
     unsigned char first[LUAL_BUFFERSIZE];
 };
 
+inline constexpr std::size_t kept_box_limit = 1024 * 1024;
+
 void output_grow(output& o, std::size_t room);
+void output_keep_box(output& o);
 
 inline void output_start(output& o, lua_State* L) {
     o.L = L;
@@ -44,6 +50,7 @@ inline void output_commit(output& o, unsigned char* end) {
 
 inline void output_push(output& o) {
     lua_pushlstring(o.L, reinterpret_cast<const char*>(o.base), o.size);
+    if (o.box != 0 && o.capacity <= kept_box_limit) output_keep_box(o);
 }
 
 inline std::size_t output_size(const output& o) { return o.size; }
