@@ -8,10 +8,10 @@ set style histogram clustered gap 1
 set style fill solid 0.85 border -1
 set boxwidth 0.9
 set logscale y
-set yrange [100:*]
+set yrange [100:400000]
 set ylabel "MB/s"
 set grid ytics
-set key top left
+set key top left horizontal
 set datafile missing "?"
 plot data using 2:xtic(1) title "module" lc rgb "#1b9e77", \
      '' using 3 title "per-byte build" lc rgb "#d95f02", \

@@ -25,7 +25,10 @@ local chunks = { "2 KiB", "64 KiB", "8 MiB" }
 local out = {}
 local function say(...) out[#out + 1] = string.format(...) end
 local function ratio(a, b) return (a and b) and string.format("%.1fx", a / b) or "n/a" end
-local function rate(x) return x and string.format("%.0f", x) or "n/a" end
+local function rate(x)
+  if not x then return "n/a" end
+  return string.format(x < 10 and "%.1f" or "%.0f", x)
+end
 
 say("# Benchmark results")
 say("")
