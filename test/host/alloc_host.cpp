@@ -155,11 +155,19 @@ std::string expected_of(const call& c) {
     return text + "|" + number;
 }
 
-// Runs `c` once with the allocator failing at the given allocation of the call;
-// returns whether the failure happened inside the call.
-bool run_once(const call& c, const std::string& expected, std::size_t n, bool persistent) {
+// Runs `c` once with the allocator failing at the given allocation of the call,
+// after `warm` (if any) has run in the same state without failing, so that what
+// the module keeps in a state between calls is there; returns whether the
+// failure happened inside the call.
+bool run_once(const call& c, const std::string& expected, std::size_t n, bool persistent,
+              const call* warm) {
     budget b{};
     lua_State* L = new_state(b);
+    if (warm != nullptr) {
+        push_call(L, *warm);
+        if (lua_pcall(L, warm->nargs, 2, 0) != 0) fail(std::string(warm->label) + ": warm-up call failed");
+        lua_settop(L, 0);
+    }
     push_call(L, c);
     int base = lua_gettop(L) - c.nargs - 1;
     b.fail_at = n == 0 ? 0 : b.allocations + n;
@@ -167,8 +175,8 @@ bool run_once(const call& c, const std::string& expected, std::size_t n, bool pe
     int status = lua_pcall(L, c.nargs, 2, 0);
     b.fail_at = 0;
     bool refused = b.refused != 0;
-    std::string where = std::string(c.label) + ", failing at allocation " + std::to_string(n) +
-                        (persistent ? " and after" : " alone");
+    std::string where = std::string(c.label) + (warm ? " after " + std::string(warm->label) : "") +
+                        ", failing at allocation " + std::to_string(n) + (persistent ? " and after" : " alone");
     if (status == 0) {
         lua_settop(L, base + 2);
         if (results_of(L) != expected) fail(where + ": succeeded with a wrong result");
@@ -264,6 +272,8 @@ int main() {
     for (call& c : calls)
         if (std::strcmp(c.name, "eol") == 0 && c.has[2]) c.is_number[2] = false;
 
+    const std::string medium = mixed_data(20 * 1024, 3);
+    const call warm_up = text_call("b64 20 KiB", "b64", {&x, &medium});
     for (const call& c : calls) {
         std::string expected = expected_of(c);
         // How many allocations the call makes when nothing fails.
@@ -285,8 +295,12 @@ int main() {
 
         std::size_t refused_calls = 0;
         for (std::size_t n = 1; n <= needed + 2; ++n) {
-            refused_calls += run_once(c, expected, n, false);
-            run_once(c, expected, n, true);
+            refused_calls += run_once(c, expected, n, false, nullptr);
+            run_once(c, expected, n, true, nullptr);
+            // With what earlier calls left in the state: a smaller result, or
+            // the same call.
+            run_once(c, expected, n, false, &warm_up);
+            run_once(c, expected, n, false, &c);
         }
         std::printf("%-34s %2zu allocations, %2zu of them failed in turn\n", c.label, needed, refused_calls);
         if (refused_calls < needed) fail(std::string(c.label) + ": not every allocation was reached");

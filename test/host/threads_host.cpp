@@ -24,7 +24,7 @@ extern "C" int luaopen_mime_core(lua_State* L);
 namespace {
 
 constexpr int thread_count = 8;
-constexpr int rounds = 4;
+int rounds = 4;
 
 // Streams `data` through every filter with chunk sizes drawn from `seed`; returns
 // all outputs and final states, joined.
@@ -153,8 +153,15 @@ std::string mixed_data(std::size_t size) {
 
 }  // namespace
 
-int main() {
-    const std::string data = mixed_data(192 * 1024);
+// usage: mime_threads_host [KiB of data, default 192] [rounds, default 4]
+int main(int argc, char** argv) {
+    std::size_t kib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 192;
+    if (argc > 2) rounds = std::atoi(argv[2]);
+    if (kib == 0 || rounds <= 0) {
+        std::fprintf(stderr, "usage: %s [KiB of data] [rounds]\n", argv[0]);
+        return 2;
+    }
+    const std::string data = mixed_data(kib * 1024);
     std::vector<std::vector<std::string>> results(thread_count, std::vector<std::string>(rounds));
     std::vector<std::string> errors(thread_count);
     std::atomic<int> ready{0};
