@@ -2,7 +2,7 @@
 # after that target is defined).
 #
 #   MIME_KERNEL=auto     the best set the CPU runs, chosen once at run time (default)
-#   MIME_KERNEL=scalar|ssse3|avx2
+#   MIME_KERNEL=scalar|ssse3|avx2|avx512
 #                        the dispatch pinned to one set, for testing that set
 #   MIME_BENCH=ON        also build the benchmark's per-byte reference module
 #                        (bench/run.sh configures its own build with it)
@@ -12,20 +12,26 @@
 # it (busted-kernel-<set>), and the C++ differential test (kernels-differential)
 # compares every set with the per-byte steps.
 
-set(MIME_KERNEL "auto" CACHE STRING "Kernel set the module uses: auto, scalar, ssse3 or avx2")
-set_property(CACHE MIME_KERNEL PROPERTY STRINGS auto scalar ssse3 avx2)
+set(MIME_KERNEL "auto" CACHE STRING "Kernel set the module uses: auto, scalar, ssse3, avx2 or avx512")
+set_property(CACHE MIME_KERNEL PROPERTY STRINGS auto scalar ssse3 avx2 avx512)
 option(MIME_BENCH "Build the benchmark's per-byte reference module (bench/)" OFF)
 
 set(mime_kernel_sets scalar)
 set(mime_x86_kernels FALSE)
+set(mime_avx512_kernels FALSE)
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$" AND CMAKE_SIZEOF_VOID_P EQUAL 8
    AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   include(CheckCXXCompilerFlag)
   check_cxx_compiler_flag(-mssse3 MIME_HAVE_MSSSE3)
   check_cxx_compiler_flag(-mavx2 MIME_HAVE_MAVX2)
+  check_cxx_compiler_flag("-mavx512f -mavx512bw -mavx512vbmi -mavx512vbmi2 -mpopcnt" MIME_HAVE_MAVX512VBMI2)
   if(MIME_HAVE_MSSSE3 AND MIME_HAVE_MAVX2)
     set(mime_x86_kernels TRUE)
     list(APPEND mime_kernel_sets ssse3 avx2)
+    if(MIME_HAVE_MAVX512VBMI2)
+      set(mime_avx512_kernels TRUE)
+      list(APPEND mime_kernel_sets avx512)
+    endif()
   endif()
 endif()
 
@@ -39,8 +45,18 @@ if(mime_x86_kernels)
   set_source_files_properties(${mime_ssse3_sources} PROPERTIES COMPILE_OPTIONS "-mssse3")
   set_source_files_properties(${mime_avx2_sources} PROPERTIES COMPILE_OPTIONS "-mavx2")
   target_compile_definitions(mime_cores PUBLIC MIME_X86_KERNELS=1)
+  if(mime_avx512_kernels)
+    set(mime_avx512_sources ${CMAKE_CURRENT_SOURCE_DIR}/src/kernels/avx512_base64.cpp)
+    target_sources(mime_cores PRIVATE ${mime_avx512_sources})
+    set_source_files_properties(${mime_avx512_sources} PROPERTIES
+      COMPILE_OPTIONS "-mavx512f;-mavx512bw;-mavx512vbmi;-mavx512vbmi2;-mpopcnt;$<$<CXX_COMPILER_ID:GNU>:-Wno-maybe-uninitialized>")
+    # (GCC 12 warns inside its own AVX-512 headers.)
+    target_compile_definitions(mime_cores PUBLIC MIME_AVX512_KERNELS=1)
+  else()
+    target_compile_definitions(mime_cores PUBLIC MIME_AVX512_KERNELS=0)
+  endif()
 else()
-  target_compile_definitions(mime_cores PUBLIC MIME_X86_KERNELS=0)
+  target_compile_definitions(mime_cores PUBLIC MIME_X86_KERNELS=0 MIME_AVX512_KERNELS=0)
 endif()
 
 if(NOT MIME_KERNEL STREQUAL "auto")
@@ -59,6 +75,10 @@ int main() {
     __builtin_cpu_init();
     if (__builtin_cpu_supports(\"ssse3\")) std::printf(\"ssse3;\");
     if (__builtin_cpu_supports(\"avx2\")) std::printf(\"avx2;\");
+    if (__builtin_cpu_supports(\"avx2\") && __builtin_cpu_supports(\"avx512f\") &&
+        __builtin_cpu_supports(\"avx512bw\") && __builtin_cpu_supports(\"avx512vbmi\") &&
+        __builtin_cpu_supports(\"avx512vbmi2\") && __builtin_cpu_supports(\"popcnt\"))
+        std::printf(\"avx512;\");
     return 0;
 }
 ")
@@ -67,6 +87,9 @@ int main() {
   if(mime_probe_built AND mime_probe_ran EQUAL 0)
     list(APPEND mime_machine_sets ${mime_probe_output})
     list(REMOVE_ITEM mime_machine_sets "")
+  endif()
+  if(NOT mime_avx512_kernels)
+    list(REMOVE_ITEM mime_machine_sets avx512)
   endif()
 endif()
 message(STATUS "Kernel sets: built ${mime_kernel_sets}; this machine runs ${mime_machine_sets}; module uses ${MIME_KERNEL}")

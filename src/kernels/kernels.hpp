@@ -50,7 +50,8 @@ struct kernel_table {
 
 #if MIME_X86_KERNELS
 // One namespace per instruction set, one source file per kind of kernel
-// (ssse3_base64.cpp, sse_scan.cpp, avx2_base64.cpp, avx2_scan.cpp).
+// (ssse3_base64.cpp, sse_scan.cpp, avx2_base64.cpp, avx2_scan.cpp,
+// avx512_base64.cpp).
 #define MIME_DECLARE_KERNELS(isa)                                                              \
     namespace isa {                                                                            \
     std::size_t b64_encode(const unsigned char* in, std::size_t size, unsigned char* out);     \
@@ -72,6 +73,14 @@ struct kernel_table {
 MIME_DECLARE_KERNELS(ssse3)
 MIME_DECLARE_KERNELS(avx2)
 #undef MIME_DECLARE_KERNELS
+#if MIME_AVX512_KERNELS
+// AVX-512 (VBMI, VBMI2) for Base64 only; the set takes the rest from AVX2.
+namespace avx512 {
+std::size_t b64_encode(const unsigned char* in, std::size_t size, unsigned char* out);
+std::size_t unb64_decode(const unsigned char* in, std::size_t size, unsigned char*& out,
+                         unsigned char* quartet, unsigned& count);
+}
+#endif
 #endif
 
 // The table the bulk routines use on this thread (see module/cpu.hpp).

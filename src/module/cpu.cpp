@@ -12,12 +12,19 @@ const kernel_table ssse3_table{ssse3::b64_encode,  ssse3::unb64_decode, ssse3::q
                               ssse3::qpwrp_lines, ssse3::wrp_lines,    ssse3::eol_lines, ssse3::dot_lines};
 const kernel_table avx2_table{avx2::b64_encode,  avx2::unb64_decode, avx2::qp_encode, avx2::unqp_decode,
                               avx2::qpwrp_lines, avx2::wrp_lines,    avx2::eol_lines, avx2::dot_lines};
+#if MIME_AVX512_KERNELS
+const kernel_table avx512_table{avx512::b64_encode, avx512::unb64_decode, avx2::qp_encode, avx2::unqp_decode,
+                                avx2::qpwrp_lines,  avx2::wrp_lines,      avx2::eol_lines, avx2::dot_lines};
+#endif
 #endif
 
 const kernel_table& table_of(kernel_set set) {
 #if MIME_X86_KERNELS
     if (set == kernel_set::ssse3) return ssse3_table;
     if (set == kernel_set::avx2) return avx2_table;
+#if MIME_AVX512_KERNELS
+    if (set == kernel_set::avx512) return avx512_table;
+#endif
 #endif
     (void)set;
     return scalar_table;
@@ -28,6 +35,12 @@ bool cpu_runs(kernel_set set) {
     __builtin_cpu_init();
     if (set == kernel_set::ssse3) return __builtin_cpu_supports("ssse3");
     if (set == kernel_set::avx2) return __builtin_cpu_supports("avx2");
+#if MIME_AVX512_KERNELS
+    if (set == kernel_set::avx512)
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+               __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
+               __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("popcnt");
+#endif
 #endif
     return set == kernel_set::scalar;
 }
@@ -73,6 +86,8 @@ const char* kernel_name(kernel_set set) {
         return "ssse3";
     case kernel_set::avx2:
         return "avx2";
+    case kernel_set::avx512:
+        return "avx512";
     case kernel_set::scalar:
     default:
         return "scalar";

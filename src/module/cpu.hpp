@@ -17,12 +17,13 @@ enum class kernel_set : unsigned char {
     scalar,  // the portable code alone: the reference
     ssse3,   // x86-64 SSSE3, 16-byte blocks
     avx2,    // x86-64 AVX2, 32-byte blocks
+    avx512,  // x86-64 AVX-512 with VBMI and VBMI2: 64-byte Base64 blocks, AVX2 for the rest
 };
 
 inline constexpr kernel_set all_kernel_sets[] = {kernel_set::scalar, kernel_set::ssse3,
-                                                 kernel_set::avx2};
+                                                 kernel_set::avx2, kernel_set::avx512};
 
-// "scalar", "ssse3" or "avx2".
+// "scalar", "ssse3", "avx2" or "avx512".
 const char* kernel_name(kernel_set set);
 
 // True when this build has the set and this CPU can run it (scalar always).
