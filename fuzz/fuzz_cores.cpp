@@ -168,6 +168,14 @@ void check_round_trips(std::int32_t line_length, std::int64_t eol_state, const b
 
 }  // namespace
 
+// Names the kernel sets this run compares, once, at start.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::fprintf(stderr, "kernel sets compared with the steps:");
+    for (const kernel_choice& k : kernel_choices()) std::fprintf(stderr, " %s", k.name());
+    std::fprintf(stderr, "\n");
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t input_size) {
     reader r{input, input_size};
     which w = static_cast<which>(r.byte() % FILTER_COUNT);

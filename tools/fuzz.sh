@@ -53,7 +53,8 @@ for fuzzer in fuzz_cores fuzz_lua; do
   fi
   elapsed=$(( $(date +%s) - started ))
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-  line="$fuzzer: ${runs:-?} executions in ${elapsed} s, $result"
+  sets=$(sed -n 's/^kernel sets compared with the steps: *//p' "$log" | head -1)
+  line="$fuzzer: ${runs:-?} executions in ${elapsed} s, $result${sets:+ (kernel sets: $sets)}"
   echo "$line"
   summary="$summary$line
 "

@@ -4,7 +4,9 @@
 // the one a single thread gets afterwards. The threads run first, so that the
 // module's first use (and any one-time set-up behind it) happens on all of them
 // at once. Built with ThreadSanitizer (MIME_SANITIZE=thread) it also shows that
-// the states share nothing that is written.
+// the states share nothing that is written. Half of the threads pin a kernel set
+// of their own (each set the CPU has, in turn); the others keep the default, so
+// one thread's choice must not reach another's results.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +20,8 @@ extern "C" {
 #include <lua.h>
 #include <lualib.h>
 }
+
+#include "module/cpu.hpp"
 
 extern "C" int luaopen_mime_core(lua_State* L);
 
@@ -165,12 +169,16 @@ int main(int argc, char** argv) {
     std::vector<std::vector<std::string>> results(thread_count, std::vector<std::string>(rounds));
     std::vector<std::string> errors(thread_count);
     std::atomic<int> ready{0};
+    std::vector<mime::kernel_set> sets;
+    for (mime::kernel_set set : mime::all_kernel_sets)
+        if (mime::kernel_available(set)) sets.push_back(set);
     std::vector<std::thread> threads;
     for (int t = 0; t < thread_count; ++t) {
         threads.emplace_back([&, t] {
             // All threads open their states at the same moment.
             ready.fetch_add(1);
             while (ready.load() < thread_count) std::this_thread::yield();
+            if (t % 2 == 1) mime::use_kernels(sets[(t / 2) % sets.size()]);
             errors[t] = run_state(data, results[t]);
         });
     }
@@ -204,7 +212,9 @@ int main(int argc, char** argv) {
     }
     if (problems != 0) return 1;
     std::printf("threads: %d states on %d threads, %d rounds each, %zu bytes of results per round: all "
-                "match the single-threaded run\n",
+                "match the single-threaded run (kernel sets:",
                 thread_count, thread_count, rounds, single[0].size());
+    for (mime::kernel_set set : sets) std::printf(" %s", mime::kernel_name(set));
+    std::printf(")\n");
     return 0;
 }
