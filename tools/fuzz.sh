@@ -9,23 +9,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build=${2:-build-fuzz}
 
-packages="clang libclang-rt-14-dev cmake make pkg-config liblua5.1-0-dev"
-missing=""
-for package in $packages; do
-  case "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)" in
-    *" installed") ;;
-    *) missing="$missing $package" ;;
-  esac
-done
-if [ -n "$missing" ]; then
-  if [ "$(id -u)" = 0 ]; then
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
-  else
-    echo "Missing Debian packages:$missing (apt-get install --no-install-recommends$missing)" >&2
-    exit 1
-  fi
-fi
+sh tools/deps.sh fuzz
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMIME_FUZZ=ON -DBUILD_TESTING=OFF -DMIME_TEST_EVERY_LUA=OFF >/dev/null
