@@ -56,8 +56,8 @@ function run(data, seed)
   local codecs = {
     { "b64" }, { "unb64" }, { "qp", "\r\n" }, { "qp", "<line end>" }, { "unqp" },
   }
-  for _, spec in ipairs(codecs) do
-    local name, extra = spec[1], spec[2]
+  for _, entry in ipairs(codecs) do
+    local name, extra = entry[1], entry[2]
     local carry, parts = "", {}
     for _, chunk in ipairs(pieces(data)) do
       parts[#parts + 1], carry = mime[name](carry, chunk, extra)
@@ -71,8 +71,8 @@ function run(data, seed)
     { "eol", 0, "\r\n" }, { "eol", 13, "\n" }, { "eol", 10, "<>" },
     { "dot", 2 }, { "dot", 1 },
   }
-  for _, spec in ipairs(filters) do
-    local name, state, extra = spec[1], spec[2], spec[3]
+  for _, entry in ipairs(filters) do
+    local name, state, extra = entry[1], entry[2], entry[3]
     local parts = {}
     for _, chunk in ipairs(pieces(data)) do
       parts[#parts + 1], state = mime[name](state, chunk, extra)
