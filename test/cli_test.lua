@@ -11,66 +11,17 @@ local LUA = os.getenv("MIME_LUA") or "lua5.1"
 local TOOL = "bin/mimefilter"
 local BLOCK = 64 * 1024 -- the tool's read size: sizes around it cross a block edge
 
-local function quote(text)
-  return "'" .. text:gsub("'", "'\\''") .. "'"
-end
-
-local function read_file(path)
-  local file = assert(io.open(path, "rb"))
-  local data = file:read("*a")
-  file:close()
-  return data
-end
-
-local function write_file(path, data)
-  local file = assert(io.open(path, "wb"))
-  assert(file:write(data))
-  file:close()
-end
-
-local temporary = {}
-local function temp_file(data)
-  local path = os.tmpname()
-  temporary[#temporary + 1] = path
-  if data then write_file(path, data) end
-  return path
-end
-
--- Shows a stretch of binary data with its control and 8-bit bytes escaped.
-local function show(data, first)
-  local stretch = data:sub(math.max(1, first - 8), first + 8)
-  return (stretch:gsub("[%c\128-\255]", function(c) return string.format("\\%d", c:byte()) end))
-end
-
--- Like assert.are.equal, but a difference in long data is reported by its
--- first differing byte rather than by printing the data.
-local function assert_same(expected, actual, what)
-  if expected == actual then return end
-  if type(expected) ~= "string" or type(actual) ~= "string" then
-    assert.are.equal(expected, actual, what)
-  end
-  local first = 1
-  while expected:byte(first) == actual:byte(first) do first = first + 1 end
-  error(string.format("%s: %d bytes expected, %d given; first difference at byte %d:\n"
-    .. "  expected ...%s...\n  given    ...%s...", what or "data differs", #expected, #actual,
-    first, show(expected, first), show(actual, first)), 2)
-end
+local here = debug.getinfo(1, "S").source:match("^@(.*[/\\])") or "./"
+local support = dofile(here .. "support.lua")
+local quote, temp_file, assert_same = support.shell_quote, support.temp_file, support.assert_same
 
 -- Runs the tool with a shell argument string. Standard input comes from
 -- `input_path` (or /dev/null); `stdout_target` overrides where standard
 -- output goes; `environment` is put in front of the command (VAR=value ...).
 -- Returns the exit status, standard output and standard error.
 local function run(arguments, input_path, stdout_target, environment)
-  local out, err = os.tmpname(), os.tmpname()
-  local command = string.format("%s%s %s %s < %s > %s 2> %s; echo $?", environment or "", LUA, TOOL, arguments,
-    quote(input_path or "/dev/null"), quote(stdout_target or out), quote(err))
-  local pipe = assert(io.popen(command))
-  local status = tonumber(pipe:read("*a"))
-  pipe:close()
-  local stdout, stderr = read_file(out), read_file(err)
-  os.remove(out)
-  os.remove(err)
-  return status, stdout, stderr
+  return support.run_shell(("%s%s %s %s < %s"):format(environment or "", LUA, TOOL, arguments,
+    quote(input_path or "/dev/null")), stdout_target)
 end
 
 -- Runs the tool on `data` given as a file argument; asserts success.
@@ -191,9 +142,7 @@ end
 local LINE_ENDS = { crlf = "\r\n", lf = "\n", cr = "\r" }
 
 describe("mimefilter", function()
-  teardown(function()
-    for _, path in ipairs(temporary) do os.remove(path) end
-  end)
+  teardown(support.remove_temp_files)
 
   describe("round trips and agreement with a single module call", function()
     for _, size in ipairs(SIZES) do

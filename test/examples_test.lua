@@ -12,29 +12,10 @@ local mime = require "mime.core"
 local LUA = os.getenv("MIME_LUA") or "lua5.1"
 local DOC = "README.md"
 
-local function quote(text)
-  return "'" .. text:gsub("'", "'\\''") .. "'"
-end
-
-local function read_file(path)
-  local file = assert(io.open(path, "rb"))
-  local data = file:read("*a")
-  file:close()
-  return data
-end
-
-local function write_file(path, data)
-  local file = assert(io.open(path, "wb"))
-  assert(file:write(data))
-  file:close()
-end
-
-local function capture(command)
-  local pipe = assert(io.popen(command))
-  local output = pipe:read("*a")
-  pipe:close()
-  return output
-end
+local here = debug.getinfo(1, "S").source:match("^@(.*[/\\])") or "./"
+local support = dofile(here .. "support.lua")
+local quote, read_file, write_file = support.shell_quote, support.read_file, support.write_file
+local capture, temp_file, assert_same = support.capture, support.temp_file, support.assert_same
 
 local ROOT = capture("pwd"):gsub("\n$", "")
 
@@ -57,41 +38,16 @@ local ENVIRONMENT = string.format("export LUA_CPATH=%s LUA_PATH=%s; ",
   quote(absolute_search_path(os.getenv("LUA_CPATH") or ";;", build_dir and build_dir .. "/?.so")),
   quote(absolute_search_path(os.getenv("LUA_PATH") or ";;")))
 
--- Runs a shell command with the module's search paths set; standard output
--- and standard error go to files. Returns the exit status, standard output
--- and standard error.
+-- Runs a shell command with the module's search paths set. Returns the exit
+-- status, standard output and standard error.
 local function shell(command)
-  local out, err = os.tmpname(), os.tmpname()
-  local status = tonumber(capture(string.format("(%s%s) > %s 2> %s; echo $?", ENVIRONMENT,
-    command, quote(out), quote(err))))
-  local stdout, stderr = read_file(out), read_file(err)
-  os.remove(out)
-  os.remove(err)
-  return status, stdout, stderr
+  return support.run_shell(ENVIRONMENT .. command)
 end
 
 -- Runs an example script with arguments (already quoted for the shell).
 local function example(script_and_arguments, input_path)
   return shell(string.format("%s examples/%s < %s", LUA, script_and_arguments,
     quote(input_path or "/dev/null")))
-end
-
-local temporary = {}
-local function temp_file(data)
-  local path = os.tmpname()
-  temporary[#temporary + 1] = path
-  if data then write_file(path, data) end
-  return path
-end
-
--- Reports the first difference of two long strings instead of printing them.
-local function assert_same(expected, actual, what)
-  if expected == actual then return end
-  assert.are.equal("string", type(actual), what)
-  local first = 1
-  while expected:byte(first) == actual:byte(first) do first = first + 1 end
-  error(string.format("%s: %d bytes expected, %d given, first difference at byte %d",
-    what or "data differs", #expected, #actual, first), 2)
 end
 
 -- The module called once on a whole input.
@@ -128,9 +84,7 @@ end
 local sample = dofile("examples/sample_content.lua")
 
 describe("examples", function()
-  teardown(function()
-    for _, path in ipairs(temporary) do os.remove(path) end
-  end)
+  teardown(support.remove_temp_files)
 
   describe("multipart_message.lua", function()
     local message_path = temp_file()

@@ -2,12 +2,8 @@
 -- "--> " annotations, and what it builds must decode back to what it read.
 local mime = require "mime.core"
 
-local function read_file(path)
-  local file = assert(io.open(path, "rb"))
-  local data = file:read("*a")
-  file:close()
-  return data
-end
+local here = debug.getinfo(1, "S").source:match("^@(.*[/\\])") or "./"
+local read_file = dofile(here .. "support.lua").read_file
 
 local blocks = {}
 for body in read_file("README.md"):gmatch("\n```lua\n(.-)\n```\n") do

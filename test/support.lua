@@ -256,10 +256,82 @@ function support.resolve_cpath(modname)
   return nil
 end
 
+---------------------------------------------------------------------------
+-- Files and the shell
+---------------------------------------------------------------------------
+
 local function shell_quote(s)
   return "'" .. s:gsub("'", "'\\''") .. "'"
 end
 support.shell_quote = shell_quote
+
+function support.read_file(path)
+  local file = assert(io.open(path, "rb"))
+  local data = file:read("*a")
+  file:close()
+  return data
+end
+
+function support.write_file(path, data)
+  local file = assert(io.open(path, "wb"))
+  assert(file:write(data))
+  file:close()
+end
+
+-- Everything a shell command writes to standard output.
+function support.capture(command)
+  local pipe = assert(io.popen(command))
+  local output = pipe:read("*a")
+  pipe:close()
+  return output
+end
+
+-- Runs a shell command with standard output going to `stdout_target` (a file
+-- of its own by default) and standard error to a file. Returns the exit
+-- status, standard output and standard error.
+function support.run_shell(command, stdout_target)
+  local out, err = os.tmpname(), os.tmpname()
+  local status = tonumber(support.capture(("(%s) > %s 2> %s; echo $?"):format(command,
+    shell_quote(stdout_target or out), shell_quote(err))))
+  local stdout, stderr = support.read_file(out), support.read_file(err)
+  os.remove(out)
+  os.remove(err)
+  return status, stdout, stderr
+end
+
+-- A temporary file, holding data if given; remove_temp_files removes them all.
+local temporary = {}
+function support.temp_file(data)
+  local path = os.tmpname()
+  temporary[#temporary + 1] = path
+  if data then support.write_file(path, data) end
+  return path
+end
+
+function support.remove_temp_files()
+  for _, path in ipairs(temporary) do os.remove(path) end
+  temporary = {}
+end
+
+-- Raises unless the two are equal; a difference in long data is reported by
+-- its first differing byte rather than by printing the data.
+function support.assert_same(expected, actual, what)
+  if expected == actual then return end
+  if type(expected) ~= "string" or type(actual) ~= "string" then
+    error(("%s: expected %s, given %s"):format(what or "values differ",
+      support.show(expected), support.show(actual)), 2)
+  end
+  local first = 1
+  while expected:byte(first) == actual:byte(first) do first = first + 1 end
+  local function stretch(data)
+    return (data:sub(math.max(1, first - 8), first + 8):gsub("[%c\128-\255]", function(c)
+      return ("\\%d"):format(c:byte())
+    end))
+  end
+  error(("%s: %d bytes expected, %d given; first difference at byte %d:\n"
+    .. "  expected ...%s...\n  given    ...%s..."):format(what or "data differs", #expected,
+    #actual, first, stretch(expected), stretch(actual)), 2)
+end
 
 function support.realpath(file)
   local pipe = io.popen("realpath -- " .. shell_quote(file) .. " 2>/dev/null")
