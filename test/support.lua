@@ -62,6 +62,13 @@ function support.same(a, b)
   return a == b
 end
 
+-- An integer result: the integer subtype where there is one, never -0.
+function support.is_integer(x)
+  if type(x) ~= "number" then return false end
+  if math_type then return math_type(x) == "integer" end
+  return x == math.floor(x) and not (x == 0 and 1 / x < 0)
+end
+
 function support.pack(...)
   return { n = select("#", ...), ... }
 end
