@@ -167,23 +167,8 @@ describe("unb64", function()
 end)
 
 describe("base64 streams", function()
-  -- What a mail writer does: encode chunk by chunk, wrap each piece, then
-  -- flush the encoder and close the wrapper.
   local function encode_wrapped(data, sizes, line_length)
-    local carry, room, out = "", line_length, {}
-    local text, wrapped
-    for _, chunk in ipairs(support.split(data, sizes)) do
-      text, carry = mime.b64(carry, chunk)
-      wrapped, room = mime.wrp(room, text, line_length)
-      out[#out + 1] = wrapped
-    end
-    text = mime.b64(carry, nil)
-    if text then
-      wrapped, room = mime.wrp(room, text, line_length)
-      out[#out + 1] = wrapped
-    end
-    out[#out + 1] = mime.wrp(room, nil, line_length) or ""
-    return table.concat(out)
+    return support.encode_wrapped(mime, "b64", "wrp", data, sizes, line_length)
   end
 
   local function expected_lines(text, line_length)

@@ -101,19 +101,8 @@ end
 -- What the module gives when called once on the whole input.
 ---------------------------------------------------------------------------
 
-local function whole_b64(data, line_length)
-  local encoded = mime.b64(data, nil) or ""
-  if not line_length then return encoded end
-  local wrapped, room = mime.wrp(line_length, encoded, line_length)
-  return wrapped .. (mime.wrp(room, nil, line_length) or "")
-end
-
-local function whole_qp(data, line_length)
-  local normalised = mime.eol(0, data)
-  local encoded = mime.qp(normalised, nil) or ""
-  local wrapped, room = mime.qpwrp(line_length, encoded, line_length)
-  return wrapped .. (mime.qpwrp(room, nil, line_length) or "")
-end
+local function whole_b64(data, line_length) return support.whole_b64(mime, data, line_length) end
+local function whole_qp(data, line_length) return support.whole_qp(mime, data, line_length) end
 
 local function whole_eol(data, line_end)
   return (mime.eol(0, data, line_end))

@@ -51,16 +51,8 @@ local function example(script_and_arguments, input_path)
 end
 
 -- The module called once on a whole input.
-local function whole_b64(data, line_length)
-  local wrapped, room = mime.wrp(line_length, mime.b64(data, nil) or "", line_length)
-  return wrapped .. (mime.wrp(room, nil, line_length) or "")
-end
-
-local function whole_qp(data, line_length)
-  local encoded = mime.qp((mime.eol(0, data)), nil) or ""
-  local wrapped, room = mime.qpwrp(line_length, encoded, line_length)
-  return wrapped .. (mime.qpwrp(room, nil, line_length) or "")
-end
+local function whole_b64(data, line_length) return support.whole_b64(mime, data, line_length) end
+local function whole_qp(data, line_length) return support.whole_qp(mime, data, line_length) end
 
 local function whole_smtp_data(data)
   local body = mime.dot(2, (mime.eol(0, data)))

@@ -246,23 +246,8 @@ describe("qpwrp", function()
 end)
 
 describe("quoted-printable streams", function()
-  -- What a mail writer does: encode chunk by chunk, wrap each piece, then
-  -- flush the encoder and close the wrapper.
   local function encode_wrapped(data, sizes, line_length)
-    local carry, room, out = "", line_length, {}
-    local text, wrapped
-    for _, chunk in ipairs(support.split(data, sizes)) do
-      text, carry = mime.qp(carry, chunk)
-      wrapped, room = mime.qpwrp(room, text, line_length)
-      out[#out + 1] = wrapped
-    end
-    text = mime.qp(carry, nil)
-    if text then
-      wrapped, room = mime.qpwrp(room, text, line_length)
-      out[#out + 1] = wrapped
-    end
-    out[#out + 1] = mime.qpwrp(room, nil, line_length) or ""
-    return table.concat(out)
+    return support.encode_wrapped(mime, "qp", "qpwrp", data, sizes, line_length)
   end
 
   local HEX = "[0-9A-F]"

@@ -244,6 +244,43 @@ function support.check_streams(mime, name, rows)
   assert(#failures == 0, "\n" .. table.concat(failures, "\n"))
 end
 
+-- What a mail writer does: encode chunk by chunk with mime[encoder], wrap
+-- each piece with mime[wrapper], then flush the encoder and close the
+-- wrapper. Returns the wrapped text.
+function support.encode_wrapped(mime, encoder, wrapper, data, sizes, line_length)
+  local encode, wrap = mime[encoder], mime[wrapper]
+  local carry, room, out = "", line_length, {}
+  local text, wrapped
+  for _, chunk in ipairs(support.split(data, sizes)) do
+    text, carry = encode(carry, chunk)
+    wrapped, room = wrap(room, text, line_length)
+    out[#out + 1] = wrapped
+  end
+  text = encode(carry, nil)
+  if text then
+    wrapped, room = wrap(room, text, line_length)
+    out[#out + 1] = wrapped
+  end
+  out[#out + 1] = wrap(room, nil, line_length) or ""
+  return table.concat(out)
+end
+
+-- The module called once on a whole input: Base64 wrapped at line_length (not
+-- wrapped without one), and quoted-printable of the text with its line ends
+-- made CR LF.
+function support.whole_b64(mime, data, line_length)
+  local encoded = mime.b64(data, nil) or ""
+  if not line_length then return encoded end
+  local wrapped, room = mime.wrp(line_length, encoded, line_length)
+  return wrapped .. (mime.wrp(room, nil, line_length) or "")
+end
+
+function support.whole_qp(mime, data, line_length)
+  local encoded = mime.qp((mime.eol(0, data)), nil) or ""
+  local wrapped, room = mime.qpwrp(line_length, encoded, line_length)
+  return wrapped .. (mime.qpwrp(room, nil, line_length) or "")
+end
+
 ---------------------------------------------------------------------------
 -- Locating the native module
 ---------------------------------------------------------------------------
