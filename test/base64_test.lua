@@ -10,8 +10,8 @@ for b = 0, 255 do ALL_BYTES[#ALL_BYTES + 1] = string.char(b) end
 ALL_BYTES = table.concat(ALL_BYTES)
 
 describe("b64", function()
-  it("encodes groups and pads the end of the stream", function()
-    support.check_rows(mime, "b64", 2, {
+  support.row_tests(it, mime, "b64", 2, {
+    { "encodes groups and pads the end of the stream", {
       { "a", nil, "YQ==", nil },
       { "ab", nil, "YWI=", nil },
       { "abc", nil, "YWJj", nil },
@@ -19,11 +19,8 @@ describe("b64", function()
       { "\255\254\253", nil, "//79", nil },
       { "\0\0\0", nil, "AAAA", nil },
       { "\255\255", nil, "//8=", nil },
-    })
-  end)
-
-  it("matches the RFC 4648 test vectors", function()
-    support.check_rows(mime, "b64", 2, {
+    } },
+    { "matches the RFC 4648 test vectors", {
       { "", nil, nil, nil },
       { "f", nil, "Zg==", nil },
       { "fo", nil, "Zm8=", nil },
@@ -31,11 +28,8 @@ describe("b64", function()
       { "foob", nil, "Zm9vYg==", nil },
       { "fooba", nil, "Zm9vYmE=", nil },
       { "foobar", nil, "Zm9vYmFy", nil },
-    })
-  end)
-
-  it("returns complete groups and keeps the rest as remainder", function()
-    support.check_rows(mime, "b64", 2, {
+    } },
+    { "returns complete groups and keeps the rest as remainder", {
       { "ab", "c", "YWJj", "" },
       { "abcd", "e", "YWJj", "de" },
       { "", "", "", "" },
@@ -43,24 +37,18 @@ describe("b64", function()
       { "", "ab", "", "ab" },
       { "abcdef", "", "YWJjZGVm", "" },
       { "abcdefg", "h", "YWJjZGVm", "gh" },
-    })
-  end)
-
-  it("answers nil, nil to a nil carry without reading the chunk", function()
-    support.check_rows(mime, "b64", 2, {
+    } },
+    { "answers nil, nil to a nil carry without reading the chunk", {
       { nil, nil, nil, nil },
       { nil, "abc", nil, nil },
       { nil, "", nil, nil },
-    })
-  end)
-
-  it("takes numbers in their string form", function()
-    support.check_rows(mime, "b64", 2, {
+    } },
+    { "takes numbers in their string form", {
       { 123, nil, "MTIz", nil },
       { "", 45, "", "45" },
       { 1, 23, "MTIz", "" },
-    })
-  end)
+    } },
+  })
 
   it("encodes every byte value at every start offset", function()
     for offset = 0, 3 do
@@ -80,8 +68,8 @@ describe("b64", function()
 end)
 
 describe("unb64", function()
-  it("decodes full and padded quartets", function()
-    support.check_rows(mime, "unb64", 2, {
+  support.row_tests(it, mime, "unb64", 2, {
+    { "decodes full and padded quartets", {
       { "YQ==", nil, "a", nil },
       { "YWI=", nil, "ab", nil },
       { "YWJj", nil, "abc", nil },
@@ -89,11 +77,8 @@ describe("unb64", function()
       { "Zm9vYmE=", nil, "fooba", nil },
       { "Zm9vYg==", nil, "foob", nil },
       { "//79", nil, "\255\254\253", nil },
-    })
-  end)
-
-  it("decides the length of a quartet by where its = stand", function()
-    support.check_rows(mime, "unb64", 2, {
+    } },
+    { "decides the length of a quartet by where its = stand", {
       { "YQ==YQ==", nil, "aa", nil },
       { "YW=j", nil, "a", nil },
       { "====", nil, "\0", nil },
@@ -101,56 +86,41 @@ describe("unb64", function()
       { "=AAA", nil, "\0\0\0", nil },
       { "A=AA", nil, "\0\0\0", nil },
       { "YWI=YWJj", nil, "ababc", nil },
-    })
-  end)
-
-  it("drops an incomplete quartet at the end of the stream", function()
-    support.check_rows(mime, "unb64", 2, {
+    } },
+    { "drops an incomplete quartet at the end of the stream", {
       { "YW", nil, nil, nil },
       { "YQ=", nil, nil, nil },
       { "Y", nil, nil, nil },
       { "YWJjYW", nil, "abc", nil },
       { "", nil, nil, nil },
-    })
-  end)
-
-  it("keeps an incomplete quartet as remainder", function()
-    support.check_rows(mime, "unb64", 2, {
+    } },
+    { "keeps an incomplete quartet as remainder", {
       { "YW", "Jj", "abc", "" },
       { "YQ", "==", "a", "" },
       { "YWJjZA", "", "abc", "ZA" },
       { "YWJ", "", "", "YWJ" },
       { "Y\r\nW", "", "", "YW" },
       { "", "", "", "" },
-    })
-  end)
-
-  it("skips every byte outside the alphabet, the URL-safe ones too", function()
-    support.check_rows(mime, "unb64", 2, {
+    } },
+    { "skips every byte outside the alphabet, the URL-safe ones too", {
       { "Y W\r\nJj", nil, "abc", nil },
       { "!#$%", nil, nil, nil },
       { "-_-_", nil, nil, nil },
       { "Y-W_J\0j", nil, "abc", nil },
       { "\255Y\128WJj\127", nil, "abc", nil },
-    })
-  end)
-
-  it("maps A, a, 0, + and / to 0, 26, 52, 62 and 63", function()
-    support.check_rows(mime, "unb64", 2, {
+    } },
+    { "maps A, a, 0, + and / to 0, 26, 52, 62 and 63", {
       { "AAAA", nil, "\0\0\0", nil },
       { "AAAa", nil, "\0\0\26", nil },
       { "AAA0", nil, "\0\0\52", nil },
       { "AAA+", nil, "\0\0\62", nil },
       { "AAA/", nil, "\0\0\63", nil },
-    })
-  end)
-
-  it("answers nil, nil to a nil carry without reading the chunk", function()
-    support.check_rows(mime, "unb64", 2, {
+    } },
+    { "answers nil, nil to a nil carry without reading the chunk", {
       { nil, nil, nil, nil },
       { nil, "YWJj", nil, nil },
-    })
-  end)
+    } },
+  })
 
   it("reads every byte value in every quartet position like the model", function()
     for b = 0, 255 do

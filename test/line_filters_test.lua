@@ -6,8 +6,8 @@ local support = dofile(here .. "support.lua")
 local mime = require "mime.core"
 
 describe("wrp", function()
-  it("breaks before a byte that no longer fits", function()
-    support.check_rows(mime, "wrp", 3, {
+  support.row_tests(it, mime, "wrp", 3, {
+    { "breaks before a byte that no longer fits", {
       { 76, "hello", nil, "hello", 71 },
       { 3, "abcdefg", 3, "abc\r\ndef\r\ng", 2 },
       { 3, "abc", 3, "abc", 0 },
@@ -17,28 +17,22 @@ describe("wrp", function()
       { 1, "ab", 0, "a\r\nb", -1 },
       { 0, "abc", -2, "\r\na\r\nb\r\nc", -3 },
       { 4, "", nil, "", 4 },
-    })
-  end)
-
-  it("turns LF into a break and drops CR", function()
-    support.check_rows(mime, "wrp", 3, {
+    } },
+    { "turns LF into a break and drops CR", {
       { 5, "a\r\nb\nc", 5, "a\r\nb\r\nc", 4 },
       { 3, "\n", 3, "\r\n", 3 },
       { 0, "\r", 3, "", 0 },
       { 1, "a\rb", 3, "a\r\nb", 2 },
       { 0, "\n\n", 9, "\r\n\r\n", 9 },
-    })
-  end)
-
-  it("closes a line that holds something at the end of the stream", function()
-    support.check_rows(mime, "wrp", 3, {
+    } },
+    { "closes a line that holds something at the end of the stream", {
       { 10, nil, nil, "\r\n", 76 },
       { 76, nil, 76, nil, 76 },
       { 80, nil, 76, nil, 76 },
       { 0, nil, 3, "\r\n", 3 },
       { 2, nil, 2, nil, 2 },
-    })
-  end)
+    } },
+  })
 
   it("leaves a full line open at a chunk end", function()
     support.check_streams(mime, "wrp", {
@@ -56,8 +50,8 @@ end)
 describe("eol", function()
   local E = "\r\n"
 
-  it("writes one line end for CR, LF, CR LF and LF CR", function()
-    support.check_rows(mime, "eol", 3, {
+  support.row_tests(it, mime, "eol", 3, {
+    { "writes one line end for CR, LF, CR LF and LF CR", {
       { 0, "a\rb\nc\r\nd\n\re\r\rf\n\ng", nil,
         "a" .. E .. "b" .. E .. "c" .. E .. "d" .. E .. "e" .. E .. E .. "f" .. E .. E .. "g", 0 },
       { 0, "\r", nil, E, 13 },
@@ -67,49 +61,37 @@ describe("eol", function()
       { 0, "\n\r\n\r", nil, E .. E, 0 },
       { 0, "\r\r\r", nil, E .. E .. E, 13 },
       { 0, "abc", nil, "abc", 0 },
-    })
-  end)
-
-  it("finishes a pair begun in the previous chunk", function()
-    support.check_rows(mime, "eol", 3, {
+    } },
+    { "finishes a pair begun in the previous chunk", {
       { 13, "\nx", nil, "x", 0 },
       { 10, "\rx", nil, "x", 0 },
       { 10, "\nx", nil, E .. "x", 0 },
       { 13, "\rx", nil, E .. "x", 0 },
       { 13, "x", nil, "x", 0 },
       { 13, "\n\r", nil, E, 13 },
-    })
-  end)
-
-  it("treats other states as 0 and hands them back for an empty chunk", function()
-    support.check_rows(mime, "eol", 3, {
+    } },
+    { "treats other states as 0 and hands them back for an empty chunk", {
       { 0, "", nil, "", 0 },
       { 13, "", nil, "", 13 },
       { 5, "", nil, "", 5 },
       { 5, "\nx", nil, E .. "x", 0 },
       { 5, "x", nil, "x", 0 },
       { -1, "\r", nil, E, 13 },
-    })
-  end)
-
-  it("ends the stream with nil and 0 whatever the state", function()
-    support.check_rows(mime, "eol", 3, {
+    } },
+    { "ends the stream with nil and 0 whatever the state", {
       { 0, nil, nil, nil, 0 },
       { 13, nil, nil, nil, 0 },
       { 10, nil, "XY", nil, 0 },
       { 5, nil, nil, nil, 0 },
-    })
-  end)
-
-  it("writes the caller's line end up to its first zero byte", function()
-    support.check_rows(mime, "eol", 3, {
+    } },
+    { "writes the caller's line end up to its first zero byte", {
       { 0, "a\nb", "\n", "a\nb", 0 },
       { 0, "a\r\nb", "", "ab", 0 },
       { 0, "a\rb", "XY", "aXYb", 0 },
       { 0, "a\nb", "A\0B", "aAb", 0 },
       { 0, "a\n\nb", 7, "a77b", 0 },
-    })
-  end)
+    } },
+  })
 
   it("joins pairs split across chunks", function()
     support.check_streams(mime, "eol", {
@@ -128,19 +110,16 @@ describe("eol", function()
 end)
 
 describe("dot", function()
-  it("doubles a dot that begins a line", function()
-    support.check_rows(mime, "dot", 2, {
+  support.row_tests(it, mime, "dot", 2, {
+    { "doubles a dot that begins a line", {
       { 2, ".a\r\n.b\n.c\r\n..d", "..a\r\n..b\n.c\r\n...d", 0 },
       { 0, ".", ".", 0 },
       { 2, ".", "..", 0 },
       { 1, "\n.", "\n..", 0 },
       { 0, "\r\r\n.", "\r\r\n..", 0 },
       { 0, "a\r\n.\r\n", "a\r\n..\r\n", 2 },
-    })
-  end)
-
-  it("tracks how far the stream is through a CR LF", function()
-    support.check_rows(mime, "dot", 2, {
+    } },
+    { "tracks how far the stream is through a CR LF", {
       { 0, "\r\n", "\r\n", 2 },
       { 0, "\r", "\r", 1 },
       { 1, "\r\n", "\r\n", 2 },
@@ -148,25 +127,19 @@ describe("dot", function()
       { 2, "x", "x", 0 },
       { 1, "x.", "x.", 0 },
       { 2, "\r", "\r", 1 },
-    })
-  end)
-
-  it("treats other states as 0 and hands them back for an empty chunk", function()
-    support.check_rows(mime, "dot", 2, {
+    } },
+    { "treats other states as 0 and hands them back for an empty chunk", {
       { 5, "", "", 5 },
       { 1, "", "", 1 },
       { 5, ".", ".", 0 },
       { 5, "\n.", "\n.", 0 },
-    })
-  end)
-
-  it("ends the stream with nil and 2", function()
-    support.check_rows(mime, "dot", 2, {
+    } },
+    { "ends the stream with nil and 2", {
       { 2, nil, nil, 2 },
       { 0, nil, nil, 2 },
       { 7, nil, nil, 2 },
-    })
-  end)
+    } },
+  })
 
   it("stuffs across CR | LF | . splits", function()
     support.check_streams(mime, "dot", {

@@ -6,8 +6,8 @@ local model = support.model
 local mime = require "mime.core"
 
 describe("qp", function()
-  it("copies literal bytes and escapes the rest", function()
-    support.check_rows(mime, "qp", 3, {
+  support.row_tests(it, mime, "qp", 3, {
+    { "copies literal bytes and escapes the rest", {
       { "abc", nil, nil, "abc", nil },
       { "abc", "def", nil, "abcdef", "" },
       { "~}|{", nil, nil, "~}|{", nil },
@@ -20,11 +20,8 @@ describe("qp", function()
       { "a\nb", nil, nil, "a=0Ab", nil },
       { "a\rb", nil, nil, "a=0Db", nil },
       { "\1\8\11\12\14\31", nil, nil, "=01=08=0B=0C=0E=1F", nil },
-    })
-  end)
-
-  it("writes CR LF as the line end and escapes white space before it", function()
-    support.check_rows(mime, "qp", 3, {
+    } },
+    { "writes CR LF as the line end and escapes white space before it", {
       { "a\r\nb", nil, nil, "a\r\nb", nil },
       { "a \r\nb", nil, nil, "a=20\r\nb", nil },
       { "a\t\r\n", nil, nil, "a=09\r\n", nil },
@@ -34,11 +31,8 @@ describe("qp", function()
       { "a bc", nil, nil, "a bc", nil },
       { "\r\n\r\n", nil, nil, "\r\n\r\n", nil },
       { "a\n\rb", nil, nil, "a=0A=0Db", nil },
-    })
-  end)
-
-  it("flushes waiting bytes and a soft break at the end of the stream", function()
-    support.check_rows(mime, "qp", 3, {
+    } },
+    { "flushes waiting bytes and a soft break at the end of the stream", {
       { "a b", nil, nil, "a=20b=\r\n", nil },
       { "a ", nil, nil, "a=20=\r\n", nil },
       { "a\t", nil, nil, "a=09=\r\n", nil },
@@ -47,11 +41,8 @@ describe("qp", function()
       { "a\t\tb", nil, nil, "a\t=09b=\r\n", nil },
       { "", nil, nil, nil, nil },
       { "a ", nil, "\n", "a=20=\r\n", nil },
-    })
-  end)
-
-  it("keeps undecided bytes as remainder", function()
-    support.check_rows(mime, "qp", 3, {
+    } },
+    { "keeps undecided bytes as remainder", {
       { "a ", "", nil, "a", " " },
       { " ", "a", nil, "", " a" },
       { "a b", "", nil, "a", " b" },
@@ -60,27 +51,21 @@ describe("qp", function()
       { "  ", "\r", nil, " ", " \r" },
       { "  ", "\r\n", nil, " =20\r\n", "" },
       { "", "", nil, "", "" },
-    })
-  end)
-
-  it("writes the caller's line end up to its first zero byte", function()
-    support.check_rows(mime, "qp", 3, {
+    } },
+    { "writes the caller's line end up to its first zero byte", {
       { "a\r\nb", nil, "\n", "a\nb", nil },
       { "a\r\nb", nil, "XY", "aXYb", nil },
       { "a\r\nb", nil, "", "ab", nil },
       { "a\r\nb", nil, "A\0B", "aAb", nil },
       { "a \r\nb", nil, "\0", "a=20b", nil },
       { "a\r\nb", nil, 7, "a7b", nil },
-    })
-  end)
-
-  it("answers nil, nil to a nil carry without reading the chunk", function()
-    support.check_rows(mime, "qp", 3, {
+    } },
+    { "answers nil, nil to a nil carry without reading the chunk", {
       { nil, nil, nil, nil, nil },
       { nil, "abc", nil, nil, nil },
       { nil, "a\r\n", "XY", nil, nil },
-    })
-  end)
+    } },
+  })
 
   it("looks ahead across chunk boundaries", function()
     support.check_streams(mime, "qp", {
@@ -120,8 +105,8 @@ describe("qp", function()
 end)
 
 describe("unqp", function()
-  it("decodes escapes and copies malformed ones", function()
-    support.check_rows(mime, "unqp", 2, {
+  support.row_tests(it, mime, "unqp", 2, {
+    { "decodes escapes and copies malformed ones", {
       { "=41", nil, "A", nil },
       { "=4a", nil, "J", nil },
       { "=fF", nil, "\255", nil },
@@ -133,11 +118,8 @@ describe("unqp", function()
       { "==41", nil, "==41", nil },
       { "=\rX", nil, "=\rX", nil },
       { "=4\r\n", nil, "=4\r", nil },
-    })
-  end)
-
-  it("keeps CR LF, removes soft breaks and drops other control bytes", function()
-    support.check_rows(mime, "unqp", 2, {
+    } },
+    { "keeps CR LF, removes soft breaks and drops other control bytes", {
       { "a=\r\nb", nil, "ab", nil },
       { "a\r\nb", nil, "a\r\nb", nil },
       { "a\nb", nil, "ab", nil },
@@ -146,11 +128,8 @@ describe("unqp", function()
       { "\128", nil, nil, nil },
       { "\0\1\8\11\12\14\31\127\255", nil, nil, nil },
       { "=\r\n", nil, nil, nil },
-    })
-  end)
-
-  it("drops a CR without its LF and decodes the byte behind it", function()
-    support.check_rows(mime, "unqp", 2, {
+    } },
+    { "drops a CR without its LF and decodes the byte behind it", {
       { "a\rb", nil, "ab", nil },
       { "a\r=41", nil, "aA", nil },
       { "\r\r\n", nil, "\r\n", nil },
@@ -160,11 +139,8 @@ describe("unqp", function()
       { "\r=4", "", "", "=4" },
       { "\r", nil, nil, nil },
       { "a\r", "", "a", "\r" },
-    })
-  end)
-
-  it("keeps unfinished escapes as remainder and drops them at the end", function()
-    support.check_rows(mime, "unqp", 2, {
+    } },
+    { "keeps unfinished escapes as remainder and drops them at the end", {
       { "=4", nil, nil, nil },
       { "=4", "1", "A", "" },
       { "=", "", "", "=" },
@@ -174,15 +150,12 @@ describe("unqp", function()
       { "abc", "", "abc", "" },
       { "", "", "", "" },
       { "ab=4", nil, "ab", nil },
-    })
-  end)
-
-  it("answers nil, nil to a nil carry without reading the chunk", function()
-    support.check_rows(mime, "unqp", 2, {
+    } },
+    { "answers nil, nil to a nil carry without reading the chunk", {
       { nil, nil, nil, nil },
       { nil, "=41", nil, nil },
-    })
-  end)
+    } },
+  })
 
   it("reads every byte value after = and alone like the model", function()
     for b = 0, 255 do
@@ -198,8 +171,8 @@ describe("unqp", function()
 end)
 
 describe("qpwrp", function()
-  it("breaks lines before a byte that does not fit", function()
-    support.check_rows(mime, "qpwrp", 3, {
+  support.row_tests(it, mime, "qpwrp", 3, {
+    { "breaks lines before a byte that does not fit", {
       { 76, "hello", nil, "hello", 71 },
       { 0, "a", nil, "=\r\na", 75 },
       { 2, "ab", 5, "a=\r\nb", 4 },
@@ -208,27 +181,21 @@ describe("qpwrp", function()
       { -3, "ab", 4, "=\r\nab", 2 },
       { 0, "ab", 0, "=\r\na=\r\nb", -1 },
       { 4, "", nil, "", 4 },
-    })
-  end)
-
-  it("never lets an escape start with fewer than four places left", function()
-    support.check_rows(mime, "qpwrp", 3, {
+    } },
+    { "never lets an escape start with fewer than four places left", {
       { 3, "=41", 76, "=\r\n=41", 73 },
       { 4, "a=41b", 76, "a=\r\n=41b", 72 },
       { 4, "=", nil, "=", 3 },
       { 3, "=", 76, "=\r\n=", 75 },
       { 6, "=41=42", 6, "=41=\r\n=42", 3 },
-    })
-  end)
-
-  it("turns LF into a hard break and drops CR", function()
-    support.check_rows(mime, "qpwrp", 3, {
+    } },
+    { "turns LF into a hard break and drops CR", {
       { 5, "a\r\nb\nc", 5, "a\r\nb\r\nc", 4 },
       { 5, "a\rb", 5, "ab", 3 },
       { 0, "\n", 9, "\r\n", 9 },
       { 0, "\r", 9, "", 0 },
-    })
-  end)
+    } },
+  })
 
   it("closes a line that holds something at the end of the stream", function()
     support.check_rows(mime, "qpwrp", 3, {

@@ -103,6 +103,20 @@ function support.check_rows(mime, name, nargs, rows)
   assert(#failures == 0, "\n" .. table.concat(failures, "\n"))
 end
 
+-- One test per case { title, rows } of a list, each checking its rows with
+-- support.check_rows (or support.check_streams); `it` is the test runner's.
+function support.row_tests(it, mime, name, nargs, cases)
+  for _, case in ipairs(cases) do
+    it(case[1], function() support.check_rows(mime, name, nargs, case[2]) end)
+  end
+end
+
+function support.stream_tests(it, mime, name, cases)
+  for _, case in ipairs(cases) do
+    it(case[1], function() support.check_streams(mime, name, case[2]) end)
+  end
+end
+
 ---------------------------------------------------------------------------
 -- Random data that is the same on every Lua version
 ---------------------------------------------------------------------------
