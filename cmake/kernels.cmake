@@ -37,10 +37,8 @@ endif()
 
 target_sources(mime_cores PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src/module/cpu.cpp)
 if(mime_x86_kernels)
-  set(mime_ssse3_sources ${CMAKE_CURRENT_SOURCE_DIR}/src/kernels/ssse3_base64.cpp
-                         ${CMAKE_CURRENT_SOURCE_DIR}/src/kernels/sse_scan.cpp)
-  set(mime_avx2_sources ${CMAKE_CURRENT_SOURCE_DIR}/src/kernels/avx2_base64.cpp
-                        ${CMAKE_CURRENT_SOURCE_DIR}/src/kernels/avx2_scan.cpp)
+  set(mime_ssse3_sources ${CMAKE_CURRENT_SOURCE_DIR}/src/kernels/ssse3.cpp)
+  set(mime_avx2_sources ${CMAKE_CURRENT_SOURCE_DIR}/src/kernels/avx2.cpp)
   target_sources(mime_cores PRIVATE ${mime_ssse3_sources} ${mime_avx2_sources})
   set_source_files_properties(${mime_ssse3_sources} PROPERTIES COMPILE_OPTIONS "-mssse3")
   set_source_files_properties(${mime_avx2_sources} PROPERTIES COMPILE_OPTIONS "-mavx2")

@@ -49,9 +49,8 @@ struct kernel_table {
 };
 
 #if MIME_X86_KERNELS
-// One namespace per instruction set, one source file per kind of kernel
-// (ssse3_base64.cpp, sse_scan.cpp, avx2_base64.cpp, avx2_scan.cpp,
-// avx512_base64.cpp).
+// One namespace and one source file per instruction set (ssse3.cpp, avx2.cpp;
+// avx512_base64.cpp has the Base64 kernels only).
 #define MIME_DECLARE_KERNELS(isa)                                                              \
     namespace isa {                                                                            \
     std::size_t b64_encode(const unsigned char* in, std::size_t size, unsigned char* out);     \

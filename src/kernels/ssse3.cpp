@@ -1,4 +1,5 @@
-// Base64 kernels on 16-byte blocks (SSSE3): 12 bytes to 16 characters and back.
+// The kernels on 16-byte blocks (SSSE3): Base64 (groups to characters and back) and the
+// block scans of the quoted-printable and line filters.
 #include <tmmintrin.h>
 
 #include "kernels/kernels.hpp"
@@ -31,20 +32,18 @@ struct vec {
     static reg srli32_4(reg v) { return _mm_srli_epi32(v, 4); }
     static reg encode_load(const unsigned char* p) { return load(p); }
     static void decode_store(unsigned char* p, reg v) { store(p, v); }
+    static reg andnot(reg a, reg b) { return _mm_andnot_si128(a, b); }
+    static reg sub8(reg a, reg b) { return _mm_sub_epi8(a, b); }
+    static reg slli16_4(reg v) { return _mm_slli_epi16(v, 4); }
+    static __m128i lane(reg v, std::size_t) { return v; }
 };
 
-#include "kernels/base64_blocks.inc"
+#include "kernels/base64_blocks.inc"  // brings compact.inc, which the scans use too
+#include "kernels/scan_blocks.inc"
 
 }  // namespace
 
-std::size_t b64_encode(const unsigned char* in, std::size_t size, unsigned char* out) {
-    return encode_blocks(in, size, out);
-}
-
-std::size_t unb64_decode(const unsigned char* in, std::size_t size, unsigned char*& out,
-                         unsigned char* quartet, unsigned& count) {
-    return decode_stream(in, size, out, quartet, count);
-}
+#include "kernels/exports.inc"
 
 }  // namespace ssse3
 }  // namespace mime

@@ -1,4 +1,5 @@
-// Base64 kernels on 32-byte blocks (AVX2): 24 bytes to 32 characters and back.
+// The kernels on 32-byte blocks (AVX2): Base64 (groups to characters and back) and the
+// block scans of the quoted-printable and line filters.
 #include <immintrin.h>
 
 #include "kernels/kernels.hpp"
@@ -41,20 +42,20 @@ struct vec {
     static void decode_store(unsigned char* p, reg v) {
         store(p, _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7)));
     }
+    static reg andnot(reg a, reg b) { return _mm256_andnot_si256(a, b); }
+    static reg sub8(reg a, reg b) { return _mm256_sub_epi8(a, b); }
+    static reg slli16_4(reg v) { return _mm256_slli_epi16(v, 4); }
+    static __m128i lane(reg v, std::size_t i) {
+        return i == 0 ? _mm256_castsi256_si128(v) : _mm256_extracti128_si256(v, 1);
+    }
 };
 
-#include "kernels/base64_blocks.inc"
+#include "kernels/base64_blocks.inc"  // brings compact.inc, which the scans use too
+#include "kernels/scan_blocks.inc"
 
 }  // namespace
 
-std::size_t b64_encode(const unsigned char* in, std::size_t size, unsigned char* out) {
-    return encode_blocks(in, size, out);
-}
-
-std::size_t unb64_decode(const unsigned char* in, std::size_t size, unsigned char*& out,
-                         unsigned char* quartet, unsigned& count) {
-    return decode_stream(in, size, out, quartet, count);
-}
+#include "kernels/exports.inc"
 
 }  // namespace avx2
 }  // namespace mime
