@@ -21,6 +21,7 @@ extern "C" {
 }
 
 #include "../../fuzz/drive.hpp"
+#include "mixed_data.hpp"
 
 extern "C" int luaopen_mime_core(lua_State* L);
 
@@ -205,15 +206,7 @@ bool run_once(const call& c, const std::string& expected, std::size_t n, bool pe
 std::string mixed_data(std::size_t size, unsigned seed) {
     // Text with line breaks, dots, "=", spaces, tabs and 8-bit bytes.
     static const char alphabet[] = "abcdefghij =.\t\r\n\r\n.\xe9\x00\xff=4A";
-    std::string s(size, '\0');
-    std::uint32_t x = seed * 2654435761u + 1;
-    for (std::size_t i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        s[i] = alphabet[x % (sizeof alphabet - 1)];
-    }
-    return s;
+    return draw_bytes(size, seed * 2654435761u + 1, alphabet);
 }
 
 call text_call(const char* label, const char* name, std::initializer_list<const std::string*> args) {

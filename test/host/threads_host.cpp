@@ -22,6 +22,7 @@ extern "C" {
 }
 
 #include "module/cpu.hpp"
+#include "mixed_data.hpp"
 
 extern "C" int luaopen_mime_core(lua_State* L);
 
@@ -144,15 +145,7 @@ std::string run_state(const std::string& data, std::vector<std::string>& results
 
 std::string mixed_data(std::size_t size) {
     static const char alphabet[] = "ABCdef012+/= .\t\r\n\r\n.\xe9\x00\xff=4a=\r\n";
-    std::string s(size, '\0');
-    std::uint32_t x = 2463534242u;
-    for (std::size_t i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        s[i] = alphabet[x % (sizeof alphabet - 1)];
-    }
-    return s;
+    return draw_bytes(size, 2463534242u, alphabet);
 }
 
 }  // namespace
