@@ -27,6 +27,7 @@ build = {
     CMAKE_INSTALL_PREFIX = "$(PREFIX)",
     LUA_INCLUDE_DIR = "$(LUA_INCDIR)",
     MIME_INSTALL_CMOD = "$(LIBDIR)",
+    MIME_INSTALL_LMOD = "$(LUADIR)",
     BUILD_TESTING = "OFF",
   },
 }

@@ -4,5 +4,5 @@
 set -e
 interpreter=$1 busted=$2 directory=$3
 shift 3
-MIME_LUA=$interpreter MIME_BUILD_DIR=$directory LUA_CPATH="$directory/?.so;;" \
+MIME_LUA=$interpreter MIME_BUILD_DIR=$directory LUA_CPATH="$directory/?.so;;" LUA_PATH="./lua/?.lua;;" \
   exec "$interpreter" "$busted" --output=TAP "$@"
