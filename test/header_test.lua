@@ -60,14 +60,17 @@ describe("mime.header.encode", function()
       { "", nil, "" },
       { "x  ", nil, "x  " },
       -- B or Q, whichever is shorter, per run
-      { "Gr\195\188\195\159e an J\195\182rg", nil, "=?UTF-8?B?R3LDvMOfZQ==?= an =?UTF-8?B?SsO2cmc=?=" },
+      { "Gr\195\188\195\159e an J\195\182rg", nil,
+        "=?UTF-8?B?R3LDvMOfZQ==?= an =?UTF-8?B?SsO2cmc=?=" },
       { "Z\195\188rich", nil, "=?UTF-8?Q?Z=C3=BCrich?=" },
       -- the space between two encoded words travels inside one
-      { "Gr\195\188\195\159e J\195\182rg", { encoding = "Q" }, "=?UTF-8?Q?Gr=C3=BC=C3=9Fe_J=C3=B6rg?=" },
+      { "Gr\195\188\195\159e J\195\182rg", { encoding = "Q" },
+        "=?UTF-8?Q?Gr=C3=BC=C3=9Fe_J=C3=B6rg?=" },
       { "Gr\195\188\195\159e J\195\182rg", { encoding = "b" }, "=?UTF-8?B?R3LDvMOfZSBKw7ZyZw==?=" },
       { "a  \195\169  b", nil, "a =?UTF-8?Q?_=C3=A9_?= b" },
       -- Q keeps letters, digits and !*+-/ only
-      { '\195\169(a=b?c_d"e) +!*-/', { encoding = "Q" }, "=?UTF-8?Q?=C3=A9=28a=3Db=3Fc=5Fd=22e=29?= +!*-/" },
+      { '\195\169(a=b?c_d"e) +!*-/', { encoding = "Q" },
+        "=?UTF-8?Q?=C3=A9=28a=3Db=3Fc=5Fd=22e=29?= +!*-/" },
       -- text that looks like an encoded word, controls, leading white space
       { "=?x?=", nil, "=?UTF-8?B?PT94Pz0=?=" },
       { "a =?utf-8?q?b?= c", nil, "a =?UTF-8?B?PT91dGYtOD9xP2I/PQ==?= c" },
@@ -97,7 +100,7 @@ describe("mime.header.encode", function()
     })
   end)
 
-  it("keeps every line and word within its limit and reads back #slow", function()
+  it("keeps every line and word within its limit and reads back", function()
     local random = support.random(2047)
     local names = { false, "To", "Subject", "X-A-Rather-Long-Field-Name" }
     local ascii_only = { "a", "Zo", "word", " ", ",", "=", "?" }
@@ -107,8 +110,8 @@ describe("mime.header.encode", function()
         for _, line_length in ipairs(name and #name > 10 and { 76, 100 } or { 76, 40, 100 }) do
           for _, encoding in ipairs({ false, "B", "Q" }) do
             local value = random_text(random, count, count == 40 and ascii_only or nil)
-            local options = { name = name or nil, line_length = line_length, encoding = encoding or nil }
-            local text = header.encode(value, options)
+            local text = header.encode(value,
+              { name = name or nil, line_length = line_length, encoding = encoding or nil })
             local context = ("%s with %s, %d, %s"):format(show(value), tostring(name), line_length,
               tostring(encoding))
             local decoded = header.decode(text)
@@ -138,16 +141,18 @@ end)
 describe("mime.header.decode", function()
   it("reads RFC 2047's examples and other mailers' output", function()
     check_rows(header.decode, 1, {
-      { "=?US-ASCII?Q?Keith_Moore?= <moore@cs.utk.edu>", "Keith Moore <moore@cs.utk.edu>", { "US-ASCII" } },
-      { "=?ISO-8859-1?Q?Keld_J=F8rn_Simonsen?= <keld@dkuug.dk>", "Keld J\248rn Simonsen <keld@dkuug.dk>",
-        { "ISO-8859-1" } },
-      { "=?ISO-8859-1?Q?Andr=E9?= Pirard <PIRARD@vm1.ulg.ac.be>", "Andr\233 Pirard <PIRARD@vm1.ulg.ac.be>",
-        { "ISO-8859-1" } },
-      { "=?ISO-8859-1?B?SWYgeW91IGNhbiByZWFkIHRoaXMgeW8=?=\r\n    =?ISO-8859-2?B?dSB1bmRlcnN0YW5kIHRoZSBleGFtcGxlLg==?=",
+      { "=?US-ASCII?Q?Keith_Moore?= <moore@cs.utk.edu>", "Keith Moore <moore@cs.utk.edu>",
+        { "US-ASCII" } },
+      { "=?ISO-8859-1?Q?Keld_J=F8rn_Simonsen?= <keld@dkuug.dk>",
+        "Keld J\248rn Simonsen <keld@dkuug.dk>", { "ISO-8859-1" } },
+      { "=?ISO-8859-1?Q?Andr=E9?= Pirard <PIRARD@vm1.ulg.ac.be>",
+        "Andr\233 Pirard <PIRARD@vm1.ulg.ac.be>", { "ISO-8859-1" } },
+      { "=?ISO-8859-1?B?SWYgeW91IGNhbiByZWFkIHRoaXMgeW8=?=\r\n"
+        .. "    =?ISO-8859-2?B?dSB1bmRlcnN0YW5kIHRoZSBleGFtcGxlLg==?=",
         "If you can read this you understand the example.", { "ISO-8859-1", "ISO-8859-2" } },
       { "Nathaniel Borenstein <nsb@thumper.bellcore.com>\r\n    (=?iso-8859-8?b?7eXs+SDv4SDp7Oj08A==?=)",
-        "Nathaniel Borenstein <nsb@thumper.bellcore.com>    (\237\229\236\249 \239\225 \233\236\232\244\240)",
-        { "iso-8859-8" } },
+        "Nathaniel Borenstein <nsb@thumper.bellcore.com>    "
+        .. "(\237\229\236\249 \239\225 \233\236\232\244\240)", { "iso-8859-8" } },
       { "Time for ISO 10646?", "Time for ISO 10646?", {} },
       { "(=?ISO-8859-1?Q?a?=)", "(a)", { "ISO-8859-1" } },
       { "(=?ISO-8859-1?Q?a?= b)", "(a b)", { "ISO-8859-1" } },
@@ -159,7 +164,8 @@ describe("mime.header.decode", function()
       -- other mailers: lower case, a language, characters split across words,
       -- LF folds, tabs, quoted display names, charsets met twice
       { "=?utf-8?q?Gr=c3=bc=C3=9Fe?=", "Gr\195\188\195\159e", { "utf-8" } },
-      { "=?UTF-8*en?Q?hello?= =?utf-8?B?w7Y=?= =?UTF-8?b?w7Y?=", "hello\195\182\195\182", { "UTF-8" } },
+      { "=?UTF-8*en?Q?hello?= =?utf-8?B?w7Y=?= =?UTF-8?b?w7Y?=", "hello\195\182\195\182",
+        { "UTF-8" } },
       { "=?UTF-8?Q?=C3?= =?UTF-8?Q?=B6?=", "\195\182", { "UTF-8" } },
       { "=?UTF-8?B?w6E=?=\n\t=?UTF-8?B?w6E=?=\r\n end", "\195\161\195\161 end", { "UTF-8" } },
       { '"=?UTF-8?Q?J=C3=B6rg?=" <j@example.org>', '"J\195\182rg" <j@example.org>', { "UTF-8" } },
@@ -167,7 +173,8 @@ describe("mime.header.decode", function()
       -- malformed words stay as they stand, and part adjacent words
       { "=?UTF-8?B?a?= =?UTF-8?B?QQ=A?= =?UTF-8?Q?=ZZ?= =?UTF-8?X?a?=",
         "=?UTF-8?B?a?= =?UTF-8?B?QQ=A?= =?UTF-8?Q?=ZZ?= =?UTF-8?X?a?=", {} },
-      { "=??Q?a?= =?*en?Q?a?= =?UTF-8?Q?a b?= =?UTF-8?Q?a?", "=??Q?a?= =?*en?Q?a?= =?UTF-8?Q?a b?= =?UTF-8?Q?a?", {} },
+      { "=??Q?a?= =?*en?Q?a?= =?UTF-8?Q?a b?= =?UTF-8?Q?a?",
+        "=??Q?a?= =?*en?Q?a?= =?UTF-8?Q?a b?= =?UTF-8?Q?a?", {} },
       { "=?UTF-8?Q?a?= =?UTF-8?B?a?= =?UTF-8?Q?b?=", "a =?UTF-8?B?a?= b", { "UTF-8" } },
       { "a\r\nb", "a\r\nb", {} },
     })
@@ -181,11 +188,12 @@ describe("mime.header parameters", function()
       { "filename", "report.pdf", "filename=report.pdf" },
       { "filename", "", 'filename=""' },
       { "filename", 'my "big" \\ file.pdf', 'filename="my \\"big\\" \\\\ file.pdf"' },
-      { "filename", "it's 100%*", "filename=\"it's 100%*\"" },
+      { "filename", "100%*'", "filename=\"100%*'\"" },
       { "filename", "Gr\195\188\195\159e.pdf", "filename*=UTF-8''Gr%C3%BC%C3%9Fe.pdf" },
       { "name", "a\tb", "name*=UTF-8''a%09b" },
-      { "filename", long, "filename*0*=UTF-8''" .. ("%C3%BC"):rep(9) .. ";\r\n filename*1*="
-        .. ("%C3%BC"):rep(10) .. ";\r\n filename*2*=" .. ("%C3%BC"):rep(10) .. ";\r\n filename*3*=%C3%BC" },
+      { "filename", long, "filename*0*=UTF-8''" .. ("%C3%BC"):rep(9)
+        .. ";\r\n filename*1*=" .. ("%C3%BC"):rep(10) .. ";\r\n filename*2*=" .. ("%C3%BC"):rep(10)
+        .. ";\r\n filename*3*=%C3%BC" },
       { "filename", ("a"):rep(70), "filename*0*=UTF-8''" .. ("a"):rep(55) .. ";\r\n filename*1*="
         .. ("a"):rep(15) },
     })
@@ -195,9 +203,12 @@ describe("mime.header parameters", function()
     local v = "\195\188"
     check_rows(header.decode_params, 1, {
       { "text/plain", "text/plain", {} },
-      { ' Text/Plain ; Charset="utf-8" ; FORMAT=flowed', "Text/Plain", { charset = "utf-8", format = "flowed" } },
-      { 'attachment; filename="a \\"b\\" \\\\c"; size=12', "attachment", { filename = 'a "b" \\c', size = "12" } },
-      { "attachment; filename*=utf-8''Gr%C3%BC%C3%9Fe.pdf", "attachment", { filename = "Gr\195\188\195\159e.pdf" } },
+      { ' Text/Plain ; Charset="utf-8" ; FORMAT=flowed', "Text/Plain",
+        { charset = "utf-8", format = "flowed" } },
+      { 'attachment; filename="a \\"b\\" \\\\c"; size=12', "attachment",
+        { filename = 'a "b" \\c', size = "12" } },
+      { "attachment; filename*=utf-8''Gr%C3%BC%C3%9Fe.pdf", "attachment",
+        { filename = "Gr\195\188\195\159e.pdf" } },
       { "attachment; filename*=UTF-8'en'%E2%82%AC; x*=\"UTF-8''%C3%BC\"", "attachment",
         { filename = "\226\130\172", x = v } },
       { "attachment;\r\n filename*0*=utf-8''Gr%C3%BC%C3%9Fe%20und;\r\n filename*1*=er%20x.pdf",
@@ -212,7 +223,7 @@ describe("mime.header parameters", function()
     })
   end)
 
-  it("round-trips values of every length, one line a section #slow", function()
+  it("round-trips values of every length, one line a section", function()
     local random = support.random(2231)
     for _, count in ipairs({ 1, 2, 5, 12, 30, 80, 200 }) do
       for _, name in ipairs({ "name", "filename", "x-a-rather-long-parameter-name" }) do
@@ -237,25 +248,26 @@ end)
 
 describe("mime.header arguments", function()
   it("raise errors that name the argument", function()
+    local argument = "bad argument #%d to '%s' (string expected, got %s)"
     local rows = {
-      { header.encode, { 12 }, "bad argument #1 to 'encode' (string expected, got number)" },
-      { header.encode, { nil }, "bad argument #1 to 'encode' (string expected, got no value)" },
+      { header.encode, { 12 }, argument:format(1, "encode", "number") },
+      { header.encode, { nil }, argument:format(1, "encode", "no value") },
       { header.encode, { "x", "B" }, "bad argument #2 to 'encode' (table expected, got string)" },
       { header.encode, { "x", { encoding = "U" } }, 'options.encoding must be "B" or "Q", got U' },
       { header.encode, { "x", { charset = "a?b" } }, "options.charset must be a charset name" },
       { header.encode, { "x", { line_length = 0 } }, "options.line_length must be a whole number" },
-      { header.encode, { "x", { line_length = 0 / 0 } }, "options.line_length must be a whole number" },
+      { header.encode, { "x", { line_length = 0 / 0 } }, "options.line_length must be a whole" },
       { header.encode, { "x", { name = "Subject:" } }, "options.name must be a field name" },
-      { header.decode, { {} }, "bad argument #1 to 'decode' (string expected, got table)" },
-      { header.encode_param, { "file name", "x" }, "bad argument #1 to 'encode_param' (parameter name" },
-      { header.encode_param, { "name*", "x" }, "bad argument #1 to 'encode_param' (parameter name" },
-      { header.encode_param, { "name", false }, "bad argument #2 to 'encode_param' (string expected, got boolean)" },
-      { header.decode_params, { nil }, "bad argument #1 to 'decode_params' (string expected, got no value)" },
+      { header.decode, { {} }, argument:format(1, "decode", "table") },
+      { header.encode_param, { "file name", "x" }, "#1 to 'encode_param' (parameter name must be" },
+      { header.encode_param, { "name*", "x" }, "#1 to 'encode_param' (parameter name must be" },
+      { header.encode_param, { "name", false }, argument:format(2, "encode_param", "boolean") },
+      { header.decode_params, { nil }, argument:format(1, "decode_params", "no value") },
     }
     for index, row in ipairs(rows) do
       local ok, message = pcall(function() return (row[1](support.unpack(row[2], 1, 2))) end)
       assert(not ok and message:find(row[3], 1, true), ("row %d: %s"):format(index, tostring(message)))
-      assert(message:find("^[^:]*header_test%.lua:%d+:"), ("row %d: blames %s"):format(index, message))
+      assert(message:find("^[^:]*header_test%.lua:%d+:"), ("row %d blames %s"):format(index, message))
     end
   end)
 end)
@@ -263,24 +275,28 @@ end)
 -- Python's email package on the other side: its readers get back every value
 -- encode and encode_param write, and what its writers fold reads here as it
 -- reads there. Needs python3.
-describe("mime.header with Python's email package #python3", function()
+describe("mime.header with Python's email package #python3 #slow", function()
   it("reads back each other's fields", function()
     local function hex(s) return (s:gsub(".", function(c) return ("%02x"):format(c:byte()) end)) end
-    local function unhex(s) return (s:gsub("..", function(x) return string.char(tonumber(x, 16)) end)) end
+    local function unhex(s)
+      return (s:gsub("..", function(x) return string.char(tonumber(x, 16)) end))
+    end
     local random, lines = support.random(822), {}
     local names, encodings = { false, "Subject", "X-A-Rather-Long-Field-Name" }, { false, "B", "Q" }
-    local param_pieces = { "a", "Zo", " ", "(", '"', "=?", "'", "%", "*", ";", "\\", "\195\169", "\226\130\172",
-      "\240\159\152\128" }
-    for i = 1, 300 do
+    local param_pieces = { "a", "Zo", " ", "(", '"', "=?", "'", "%", "*", ";", "\\", "\195\169",
+      "\226\130\172", "\240\159\152\128" }
+    for i = 1, 240 do
       local value = random_text(random, i % 50)
       local options = { name = random.pick(names) or nil, encoding = random.pick(encodings) or nil }
       lines[#lines + 1] = ("text\t%s\t%s\n"):format(hex(value), hex(header.encode(value, options)))
       -- Python's readers trim a file name and take the quotes off one that has them
       local name = random_text(random, i % 40 + 1, param_pieces):match("^%s*(.-)%s*$") .. "x"
-      lines[#lines + 1] = ("param\t%s\t%s\n"):format(hex(name), hex(header.encode_param("filename", name)))
+      lines[#lines + 1] =
+        ("param\t%s\t%s\n"):format(hex(name), hex(header.encode_param("filename", name)))
     end
-    local status, stdout, stderr = support.run_shell(("python3 %s 2047 200 < %s"):format(
-      support.shell_quote(here .. "python_email.py"), support.shell_quote(support.temp_file(table.concat(lines)))))
+    local status, stdout, stderr = support.run_shell(("python3 %s 2047 120 < %s"):format(
+      support.shell_quote(here .. "python_email.py"),
+      support.shell_quote(support.temp_file(table.concat(lines)))))
     support.remove_temp_files()
     assert(status == 0, "python3 failed: " .. stderr)
     local failures, count = {}, 0
@@ -299,10 +315,12 @@ describe("mime.header with Python's email package #python3", function()
           given = params.filename
         end
         if given ~= expected then
-          failures[#failures + 1] = ("%s %s reads as %s, not %s"):format(kind, show(body), show(given), show(expected))
+          failures[#failures + 1] =
+            ("%s %s reads as %s, not %s"):format(kind, show(body), show(given), show(expected))
         end
       end
     end
-    assert(count == 1000 and #failures == 0, "\n" .. table.concat(failures, "\n", 1, math.min(#failures, 20)))
+    assert(count == 600 and #failures == 0,
+      "\n" .. table.concat(failures, "\n", 1, math.min(#failures, 20)))
   end)
 end)

@@ -91,8 +91,8 @@ local function check_attribute(name)
   if type(name) ~= "string" then
     argument_error(1, "encode_param", string_expected(name))
   elseif not find(name, ATTRIBUTE) then
-    argument_error(1, "encode_param", "parameter name must be a token without '*', \"'\" or '%', got "
-      .. format("%q", name))
+    argument_error(1, "encode_param",
+      "parameter name must be a token without '*', \"'\" or '%', got " .. format("%q", name))
   end
 end
 
@@ -105,7 +105,8 @@ local function read_options(options)
   if encoding ~= nil then
     encoding = type(encoding) == "string" and encoding:upper() or encoding
     if encoding ~= "B" and encoding ~= "Q" then
-      argument_error(2, "encode", 'options.encoding must be "B" or "Q", got ' .. tostring(options.encoding))
+      argument_error(2, "encode",
+        'options.encoding must be "B" or "Q", got ' .. tostring(options.encoding))
     end
   end
   local charset = options.charset
@@ -115,7 +116,8 @@ local function read_options(options)
   end
   local line_length = options.line_length
   if line_length == nil then line_length = 76 end
-  if type(line_length) ~= "number" or not (line_length >= 1) or line_length ~= floor(line_length) then
+  if type(line_length) ~= "number" or not (line_length >= 1)
+      or line_length ~= floor(line_length) then
     argument_error(2, "encode", "options.line_length must be a whole number of at least 1, got "
       .. tostring(line_length))
   end
@@ -183,36 +185,15 @@ end
 -- Encoded words
 ---------------------------------------------------------------------------
 
--- One encoded run, cut into encoded words; `place(word_room)` answers the room
--- left for the next word and the separator it needs.
-local Run = {}
-Run.__index = Run
-
-local function new_run(text, encoding, charset)
-  local run = setmetatable({ text = text, position = 1, charset = charset }, Run)
-  local q_form = encoding ~= "B" and gsub(text, Q_UNSAFE, Q_ESCAPE)
-  if encoding == nil then
-    encoding = 4 * floor((#text + 2) / 3) < #q_form and "B" or "Q"
-  end
-  run.encoding = encoding
-  if encoding == "Q" then
-    run.encoded, run.cursor = q_form, 1
-  end
-  run.overhead = #charset + 7 -- "=?" charset "?Q?" ... "?="
-  return run
-end
-
-function Run:done()
-  return self.position > #self.text
-end
-
--- The next encoded word in at most `width` characters, or nil if not even one
--- character fits; with `force`, the next character whatever its width.
-function Run:next_word(width, force)
-  local text, position = self.text, self.position
-  local room = min(width, WORD_LIMIT) - self.overhead
-  local last, payload
-  if self.encoding == "B" then
+-- The payload of the next encoded word of `text` from `position` on, in at
+-- most `room` characters: Base64 when `q_form` is nil, else the part of
+-- `q_form` (the text in Q form) from `cursor` on. Returns the payload and
+-- where the word ends in the text and in `q_form` (`cursor` for Base64), or
+-- nil when not even one character fits; with `force`, the next character
+-- whatever its width.
+local function next_payload(text, position, q_form, cursor, room, force)
+  local last, stop
+  if not q_form then
     if force then
       last = unit_end(text, position)
     else
@@ -221,31 +202,30 @@ function Run:next_word(width, force)
       last = unit_boundary(text, position, min(position + bytes - 1, #text))
       if last < position then return nil end
     end
-    payload = b64(sub(text, position, last), nil)
-  else
-    local cursor, stop = self.cursor
-    if force then
-      last = unit_end(text, position)
-      stop = cursor + #gsub(sub(text, position, last), Q_UNSAFE, Q_ESCAPE) - 1
-    else
-      last, stop = cut_escaped(text, self.encoded, position, cursor, room, 61, "=")
-      if not last then return nil end
-    end
-    payload = sub(self.encoded, cursor, stop)
-    self.cursor = stop + 1
+    return b64(sub(text, position, last), nil), last, cursor
   end
-  self.position = last + 1
-  return "=?" .. self.charset .. "?" .. self.encoding .. "?" .. payload .. "?="
+  if force then
+    last = unit_end(text, position)
+    stop = cursor + #gsub(sub(text, position, last), Q_UNSAFE, Q_ESCAPE) - 1
+  else
+    last, stop = cut_escaped(text, q_form, position, cursor, room, 61, "=")
+    if not last then return nil end
+  end
+  return sub(q_form, cursor, stop), last, stop
 end
 
--- The value as items: ASCII words that stay as they are and runs of text to
--- encode, one space apart. A word is encoded when it holds a byte that is
--- not printable ASCII, or "=?" (which a reader could take for the start of an
--- encoded word). Every space but the one that separates an item from an ASCII
--- word goes inside a run, so that no reader can lose it: white space next to
--- an encoded word at a fold, or at the start of a field body, is not kept by
--- all of them.
-local function items_of(value)
+-- The value as items, one space apart: stretches of ASCII words that stay as
+-- they are, and runs of text to encode. A word is encoded when it holds a byte
+-- that is not printable ASCII, or "=?" (which a reader could take for the
+-- start of an encoded word). Every space but the one that separates a run
+-- from an ASCII word goes inside the run, so that no reader can lose it:
+-- white space next to an encoded word at a fold, or at the start of a field
+-- body, is not kept by all of them.
+local function each_item(value, on_ascii, on_run)
+  if not find(value, "[^ -~]") and not find(value, "=?", 1, true) and byte(value) ~= 32 then
+    if value ~= "" then on_ascii(value) end
+    return
+  end
   local words, gaps, coded = {}, {}, {}
   for gap, word in value:gmatch("( *)([^ ]+)") do
     local n = #words + 1
@@ -253,9 +233,7 @@ local function items_of(value)
     coded[n] = find(word, "[^!-~]") ~= nil or find(word, "=?", 1, true) ~= nil
   end
   local count = #words
-  if count == 0 then
-    return value == "" and {} or { { run = value } }
-  end
+  if count == 0 then return on_run(value) end
   gaps[count + 1] = match(value, " *$")
   if gaps[1] ~= "" then coded[1] = true end
   -- A reader that puts back the space of a fold between an encoded word and
@@ -268,32 +246,25 @@ local function items_of(value)
     if coded[i + 1] and not coded[i] and find(words[i], "[()\\]$") then coded[i] = true end
   end
 
-  -- The spaces of gap i beyond the separator (all of them at either end).
-  local function extra(i)
-    if i == 1 or i == count + 1 then return gaps[i] end
-    return sub(gaps[i], 2)
-  end
-
-  local items, i = {}, 1
+  local i = 1
   while i <= count do
-    if coded[i] then
-      local j = i
-      while j < count and coded[j + 1] do j = j + 1 end
-      local parts = { extra(i), words[i] }
-      for k = i + 1, j do
-        parts[#parts + 1] = gaps[k]
-        parts[#parts + 1] = words[k]
-      end
-      parts[#parts + 1] = extra(j + 1)
-      items[#items + 1] = { run = concat(parts) }
-      i = j + 1
-    else
-      local after = (i == count or not coded[i + 1]) and extra(i + 1) or ""
-      items[#items + 1] = { word = words[i] .. after }
-      i = i + 1
+    local j = i
+    while j < count and coded[j + 1] == coded[i] do j = j + 1 end
+    local parts = { words[i] }
+    for k = i + 1, j do
+      parts[#parts + 1] = gaps[k]
+      parts[#parts + 1] = words[k]
     end
+    -- the spaces of the gaps around the items beyond their separators
+    local before = i == 1 and gaps[1] or sub(gaps[i], 2)
+    local after = j == count and gaps[count + 1] or sub(gaps[j + 1], 2)
+    if coded[i] then
+      on_run(before .. concat(parts) .. after)
+    else
+      on_ascii(concat(parts) .. (j == count and after or ""))
+    end
+    i = j + 1
   end
-  return items
 end
 
 function header.encode(value, options)
@@ -317,26 +288,52 @@ function header.encode(value, options)
     first = false
   end
 
-  for _, item in ipairs(items_of(value)) do
-    if item.word then
-      -- Never folded before the first word: the field body starts on the line
-      -- of its name.
-      put(item.word, not first and column + 1 + #item.word > line_length)
-    else
-      local run = new_run(item.run, encoding, charset)
-      repeat
-        local separator = first and 0 or 1
-        local word = run:next_word(line_length - column - separator)
-        local fold = false
-        if not word and not first then
-          fold = true
-          word = run:next_word(line_length - 1)
-        end
-        -- A line too short for even one character takes one all the same.
-        put(word or run:next_word(0, true), fold)
-      until run:done()
+  -- ASCII words, folded before a space that comes before a word (the last
+  -- space of a gap); `text` starts with its separator but on the first line.
+  -- Nothing goes before the first word: the field body starts on the line of
+  -- its name.
+  local function put_ascii(text)
+    local fresh = first
+    while column + #text > line_length do
+      local break_at = match(sub(text, 1, line_length - column + 2), "^.*() [^ ]")
+      if not break_at or break_at == 1 and fresh then
+        -- a word longer than the line stays whole
+        break_at = find(text, " [^ ]", 2)
+        if not break_at then break end
+      end
+      out[#out + 1] = sub(text, 1, break_at - 1) .. "\r\n"
+      text, column, fresh = sub(text, break_at), 0, true
     end
+    out[#out + 1] = text
+    column = column + #text
+    first = false
   end
+
+  local overhead = #charset + 7 -- "=?" charset "?Q?" ... "?="
+  local function put_run(text)
+    local q_form = encoding ~= "B" and gsub(text, Q_UNSAFE, Q_ESCAPE) or nil
+    if not encoding and 4 * floor((#text + 2) / 3) < #q_form then q_form = nil end
+    local opening = "=?" .. charset .. (q_form and "?Q?" or "?B?")
+    local position, cursor = 1, 1
+    repeat
+      local fold = false
+      local payload, last, stop = next_payload(text, position, q_form, cursor,
+        min(line_length - column - (first and 0 or 1), WORD_LIMIT) - overhead)
+      if not payload and not first then
+        fold = true
+        payload, last, stop = next_payload(text, position, q_form, cursor,
+          min(line_length - 1, WORD_LIMIT) - overhead)
+      end
+      -- A line too short for even one character takes one all the same.
+      if not payload then
+        payload, last, stop = next_payload(text, position, q_form, cursor, 0, true)
+      end
+      put(opening .. payload .. "?=", fold)
+      position, cursor = last + 1, stop + 1
+    until position > #text
+  end
+
+  each_item(value, function(text) put_ascii(first and text or " " .. text) end, put_run)
   return concat(out)
 end
 
@@ -429,7 +426,8 @@ function header.encode_param(name, value)
   repeat
     local n = #sections
     local prefix = name .. "*" .. n .. "*=" .. (n == 0 and "UTF-8''" or "")
-    local last, stop = cut_escaped(value, encoded, position, cursor, SECTION_LIMIT - #prefix, 37, "%%")
+    local last, stop =
+      cut_escaped(value, encoded, position, cursor, SECTION_LIMIT - #prefix, 37, "%%")
     if not last then
       -- A name too long to leave room: one character per section.
       last = unit_end(value, position)
