@@ -361,8 +361,22 @@ local function decode_text(encoding, text)
   return (gsub(gsub(text, "_", " "), "=(..)", HEX_BYTE))
 end
 
+-- Line breaks (CR LF or LF) before white space taken out. (A plain search
+-- for LF is quicker than any pattern.)
 local function unfold(text)
-  return (gsub(text, "\r?\n([ \t])", "%1"))
+  local newline = find(text, "\n", 1, true)
+  if not newline then return text end
+  local parts, position = {}, 1
+  repeat
+    local after = byte(text, newline + 1)
+    if after == 32 or after == 9 then
+      parts[#parts + 1] = sub(text, position, newline - (byte(text, newline - 1) == 13 and 2 or 1))
+      position = newline + 1
+    end
+    newline = find(text, "\n", newline + 1, true)
+  until not newline
+  parts[#parts + 1] = sub(text, position)
+  return concat(parts)
 end
 
 function header.decode(text)
@@ -370,8 +384,13 @@ function header.decode(text)
   text = unfold(text)
   local out, charsets, seen = {}, {}, {}
   local position, after_word = 1, false
+  local start = position
   while true do
-    local first, last, charset, encoding, encoded = find(text, ENCODED_WORD, position)
+    -- The words are looked for where "=?" stands: quicker than a scan with
+    -- the whole pattern.
+    start = find(text, "=?", start, true)
+    if not start then break end
+    local first, last, charset, encoding, encoded = find(text, ENCODED_WORD, start)
     if not first then break end
     -- RFC 2231 lets a language follow the charset: "UTF-8*en".
     charset = match(charset, "^[^*]*")
@@ -391,7 +410,7 @@ function header.decode(text)
       out[#out + 1] = sub(text, first, last)
     end
     after_word = decoded and true or false
-    position = last + 1
+    position, start = last + 1, last + 1
   end
   out[#out + 1] = sub(text, position)
   return concat(out), charsets
