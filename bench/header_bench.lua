@@ -26,8 +26,8 @@ local function kibibyte(words)
   return table.concat(parts, " "):sub(1, 1024):gsub("[\128-\191]+$", ""):gsub("[\192-\255]$", "")
 end
 local VALUES = {
-  { "German", kibibyte({ "Gr\195\188\195\159e", "aus", "M\195\188nchen", "und", "sch\195\182ne", "Tage",
-    "f\195\188r", "alle", "Kollegen", "im", "B\195\188ro" }) },
+  { "German", kibibyte({ "Gr\195\188\195\159e", "aus", "M\195\188nchen", "und", "sch\195\182ne",
+    "Tage", "f\195\188r", "alle", "Kollegen", "im", "B\195\188ro" }) },
   { "Japanese", kibibyte({ "\230\151\165\230\156\172\232\170\158\227\129\174",
     "\228\187\182\229\144\141\227\129\167\227\129\153" }) },
   { "ASCII", kibibyte({ "Weekly", "report", "for", "the", "team", "meeting", "on", "Monday" }) },
@@ -54,7 +54,8 @@ for index, entry in ipairs(VALUES) do
   local name, value = entry[1], entry[2]
   local encoded = header.encode(value, { name = "Subject" })
   assert(header.decode(encoded) == value)
-  rows[index] = { name = name, encode = time(header.encode, value), decode = time(header.decode, encoded) }
+  rows[index] = { name = name, encode = time(header.encode, value),
+    decode = time(header.decode, encoded) }
   lines[#lines + 1] = name .. "\t" .. hex(value) .. "\t" .. hex(encoded) .. "\n"
 end
 
@@ -63,7 +64,8 @@ local input = os.tmpname()
 local file = assert(io.open(input, "wb"))
 file:write(table.concat(lines))
 file:close()
-local pipe = io.popen(("python3 '%sheader_bench.py' '%s' %d 2>/dev/null"):format(here, input, ROUNDS))
+local pipe =
+  io.popen(("python3 '%sheader_bench.py' '%s' %d 2>/dev/null"):format(here, input, ROUNDS))
 for line in pipe:lines() do
   local name, encode, decode = line:match("^(%S+)\t(%S+)\t(%S+)$")
   if name then python[name] = { encode = tonumber(encode), decode = tonumber(decode) } end
@@ -79,6 +81,7 @@ print("| value | encode | Python | Python / Lua | decode | Python | Python / Lua
 print("|---|---|---|---|---|---|---|")
 for _, row in ipairs(rows) do
   local theirs = python[row.name] or {}
-  print(("| %s | %.1f | %s | %s | %.1f | %s | %s |"):format(row.name, row.encode, number(theirs.encode),
-    ratio(theirs.encode, row.encode), row.decode, number(theirs.decode), ratio(theirs.decode, row.decode)))
+  print(("| %s | %.1f | %s | %s | %.1f | %s | %s |"):format(row.name,
+    row.encode, number(theirs.encode), ratio(theirs.encode, row.encode),
+    row.decode, number(theirs.decode), ratio(theirs.decode, row.decode)))
 end

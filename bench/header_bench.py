@@ -29,7 +29,8 @@ def best(run):
 with open(path) as lines:
     for line in lines:
         name, value, encoded = line.rstrip("\n").split("\t")
-        value, encoded = bytes.fromhex(value).decode("utf-8"), bytes.fromhex(encoded).decode("ascii")
+        value = bytes.fromhex(value).decode("utf-8")
+        encoded = bytes.fromhex(encoded).decode("ascii")
         # (with no encoded word in it, the text comes back folded as it is)
         assert str(make_header(decode_header(encoded))).replace("\r\n", "") == value
         encode = best(lambda: Header(value, "utf-8", header_name="Subject").encode())

@@ -29,7 +29,8 @@ def read_param(body):
     field = "Content-Disposition: attachment;\r\n " + body
     modern = email.message_from_string(message([field]), policy=email.policy.default)
     legacy = email.message_from_string(message([field]))
-    return {"policy": modern.get_filename(), "params": modern["Content-Disposition"].params["filename"],
+    return {"policy": modern.get_filename(),
+            "params": modern["Content-Disposition"].params["filename"],
             "compat32": legacy.get_filename()}
 
 
@@ -42,7 +43,8 @@ for line in sys.stdin:
 
 # A field body as Python's writers fold it, lines joined by CR LF.
 def field_body(msg, name):
-    head = msg.as_bytes(policy=msg.policy.clone(linesep="\r\n")).decode("ascii").split("\r\n\r\n")[0]
+    text = msg.as_bytes(policy=msg.policy.clone(linesep="\r\n")).decode("ascii")
+    head = text.split("\r\n\r\n")[0]
     body = None
     for line in head.split("\r\n"):
         if body is None:
@@ -60,8 +62,8 @@ def emit(kind, expected, body):
 
 
 rng = random.Random(int(sys.argv[1]))
-pieces = ["a", "Zo", "word", " ", " ", "(", ")", '"', "=?", "?=", "_", "=", ",", ";", "\\", "'", "%",
-          "\u00e9", "\u00df", "\u20ac", "\U0001F600", "\u65e5\u672c"]
+pieces = ["a", "Zo", "word", " ", " ", "(", ")", '"', "=?", "?=", "_", "=", ",", ";", "\\", "'",
+          "%", "\u00e9", "\u00df", "\u20ac", "\U0001F600", "\u65e5\u672c"]
 for _ in range(int(sys.argv[2])):
     value = "".join(rng.choice(pieces) for _ in range(rng.randrange(1, 60))).strip() or "x"
     latin = "".join(c for c in value if ord(c) < 256) or "x"

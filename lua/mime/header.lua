@@ -9,7 +9,9 @@
 --
 -- Values are bytes: encode takes UTF-8 text (or any bytes, labelled with the
 -- charset given) and the decoders return the bytes an encoded word holds,
--- without converting between charsets.
+-- without converting between charsets. Bytes that are not UTF-8 are encoded
+-- as they are: a lead byte stays with the continuation bytes after it, any
+-- other byte is a character of its own; it is never an error.
 
 local core = require "mime.core"
 
@@ -370,7 +372,8 @@ local function unfold(text)
   repeat
     local after = byte(text, newline + 1)
     if after == 32 or after == 9 then
-      parts[#parts + 1] = sub(text, position, newline - (byte(text, newline - 1) == 13 and 2 or 1))
+      local line_end = byte(text, newline - 1) == 13 and newline - 1 or newline
+      parts[#parts + 1] = sub(text, position, line_end - 1)
       position = newline + 1
     end
     newline = find(text, "\n", newline + 1, true)
@@ -383,8 +386,7 @@ function header.decode(text)
   check_string(text, 1, "decode")
   text = unfold(text)
   local out, charsets, seen = {}, {}, {}
-  local position, after_word = 1, false
-  local start = position
+  local position, start, after_word = 1, 1, false
   while true do
     -- The words are looked for where "=?" stands: quicker than a scan with
     -- the whole pattern.
