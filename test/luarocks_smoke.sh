@@ -23,6 +23,7 @@ for version in "$@"; do
     assert(mime.unb64("aGVs\r\nbG8=", nil) == "hello", "unb64")
     local text, room = mime.wrp(76, "abc")
     assert(text == "abc" and room == 73, "wrp")
+    assert(require("mime.header").decode("=?UTF-8?Q?a_b?=") == "a b", "mime.header")
     print("Lua " .. _VERSION:match("%d+%.%d+") .. ": module from the rock tree works")
   ' || { echo "the installed module failed for Lua $version"; exit 1; }
   case "$module" in "$tree"/*) ;; *) echo "module not in the tree"; exit 1 ;; esac
