@@ -32,10 +32,15 @@ local function arg_error(n, fname, message)
   error(format("bad argument #%d to '%s' (%s)", n, fname, message), 3)
 end
 
--- How a value is named in a message: numbers and short strings as they are.
+-- Bytes other than printable ASCII as decimal escapes.
+local function printable(text)
+  return (text:gsub("[^\33-\126]", function(c) return format("\\%d", byte(c)) end))
+end
+
+-- How a value is named in a message.
 local function show(value)
   if type(value) == "number" then return tostring(value) end
-  if type(value) == "string" then return format("%q", value) end
+  if type(value) == "string" then return "'" .. printable(value) .. "'" end
   return type(value)
 end
 
@@ -261,10 +266,6 @@ local function name_byte(b)
   return format("byte %d", b)
 end
 
-local function printable(text)
-  return (text:gsub("[^\33-\126]", function(c) return format("\\%d", byte(c)) end))
-end
-
 local BASE64_FOREIGN = "[^A-Za-z0-9+/=\r\n]"
 
 local function base64_problem(offset, what)
@@ -359,11 +360,6 @@ local function qp_problem(offset, what)
   return format("invalid quoted-printable at byte %d: %s", offset, what)
 end
 
-local function earliest(a, b)
-  if a and (not b or a < b) then return a end
-  return b
-end
-
 -- self.tail holds an escape cut by the end of the previous chunk ("=" or
 -- "=" and a digit); it is checked again with the bytes that follow it.
 -- Before the first fault every "=" begins an escape (digits and line ends
@@ -374,14 +370,17 @@ local function check_qp(self, chunk)
   local text = tail == "" and chunk or tail .. chunk
   local base = self.consumed - #tail
   local dropped = find(text, QP_DROPPED)
-  local escape = earliest(find(text, QP_BAD_ESCAPE), find(text, QP_BAD_ESCAPE_DIGIT))
-  local first = earliest(dropped, escape)
-  if first then
-    if first == escape then
-      return qp_problem(base + first, format("malformed escape '%s'", printable(sub(text, first, first + 2))))
-    end
-    return qp_problem(base + first,
-      name_byte(byte(text, first)) .. " cannot stand in quoted-printable text")
+  local escape, escape_end = find(text, QP_BAD_ESCAPE)
+  local other, other_end = find(text, QP_BAD_ESCAPE_DIGIT)
+  if other and (not escape or other < escape) then escape, escape_end = other, other_end end
+  if escape and (not dropped or escape <= dropped) then
+    -- Shown up to the byte that spoils it, the same at any chunking.
+    return qp_problem(base + escape,
+      format("malformed escape '%s'", printable(sub(text, escape, escape_end))))
+  end
+  if dropped then
+    return qp_problem(base + dropped,
+      name_byte(byte(text, dropped)) .. " cannot stand in quoted-printable text")
   end
   local size = #text
   if byte(text, size) == 61 then
