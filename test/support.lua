@@ -372,13 +372,18 @@ local function absolute_search_path(list, first)
   return table.concat(entries, ";")
 end
 
+-- The top of the repository: the tests run from there.
+function support.child_root()
+  return pl_path.currentdir()
+end
+
 function support.child_environment()
   local build = os.getenv("MIME_BUILD_DIR")
   return ("LUA_CPATH=%s LUA_PATH=%s MIME_ROOT=%s MIME_LUA=%s"):format(
     pl_utils.quote_arg(absolute_search_path(os.getenv("LUA_CPATH") or ";;",
       build and pl_path.abspath(build) .. "/?.so")),
     pl_utils.quote_arg(absolute_search_path(os.getenv("LUA_PATH") or ";;")),
-    pl_utils.quote_arg(pl_path.currentdir()),
+    pl_utils.quote_arg(support.child_root()),
     pl_utils.quote_arg(support.interpreter_path()))
 end
 
