@@ -5,10 +5,12 @@
 --   lua examples/decode_parts.lua [MESSAGE]      (default: standard input)
 --
 -- The message is read one line at a time and every line goes straight into
--- the decoder of its part: the decoders carry unfinished input (half an
--- escape, an incomplete Base64 quartet) from one line to the next.
+-- the decoder of its part, which carries unfinished input (half an escape,
+-- an incomplete Base64 group) from one line to the next. The decoders are
+-- strict: a part that is not valid Base64 or quoted-printable is reported
+-- with the offset of its first bad byte.
 
-local mime = require "mime.core"
+local stream = require "mime.stream"
 
 local here = arg[0]:match("^(.*[/\\])") or "./"
 local sample = dofile(here .. "sample_content.lua")
@@ -42,34 +44,25 @@ local function read_headers()
   return headers
 end
 
--- A decoder is a function: called with a chunk it returns what it could
--- decode so far, called with nil (end of the part) it returns the rest.
-local decoders = {}
-
-function decoders.base64()
-  local carry = ""
-  return function(chunk)
-    local decoded
-    decoded, carry = mime.unb64(carry, chunk)
-    return decoded
-  end
+-- The decoder of a part, as a stream object. Text travels with CR LF line
+-- ends; it is given back with "\n", the line end of the original.
+local function decoder(encoding)
+  local decode = stream.decoder(encoding, { strict = true })
+  if encoding ~= "quoted-printable" then return decode end
+  local unix = stream.chain({ { "eol", "\n" } })
+  return {
+    push = function(_, chunk)
+      local text, problem = decode:push(chunk)
+      if not text then return nil, problem end
+      return unix:push(text)
+    end,
+    finish = function()
+      local text, problem = decode:finish()
+      if not text then return nil, problem end
+      return unix:push(text) .. unix:finish()
+    end,
+  }
 end
-
-decoders["quoted-printable"] = function()
-  local carry, last_break = "", 0
-  return function(chunk)
-    local decoded
-    decoded, carry = mime.unqp(carry, chunk)
-    -- Text travels with CR LF line ends; give it back with "\n", the line
-    -- end of the original. (eol holds nothing back at the end of a stream.)
-    if decoded then decoded, last_break = mime.eol(last_break, decoded, "\n") end
-    return decoded
-  end
-end
-
--- 7bit and 8bit bodies are plain text already.
-local function copy() return function(chunk) return chunk end end
-decoders["7bit"], decoders["8bit"] = copy, copy
 
 -- The message headers name the boundary between the parts.
 local message_headers = read_headers()
@@ -94,20 +87,23 @@ local parts, more = {}, true
 while more do
   local headers = read_headers()
   local encoding = (headers["content-transfer-encoding"] or "7bit"):lower()
-  local decode = assert(decoders[encoding], "unknown encoding " .. encoding)()
-  local pieces, line_break = {}, ""
+  local decode = decoder(encoding)
+  local pieces, line_break, problem = {}, "", nil
   more = false -- stays false after the closing boundary or at the end of the input
   for line in read_line do
     if line == delimiter then more = true; break end
     if line == closing then break end
-    pieces[#pieces + 1] = decode(line_break .. line)
+    if not problem then
+      pieces[#pieces + 1], problem = decode:push(line_break .. line)
+    end
     line_break = "\r\n"
   end
-  pieces[#pieces + 1] = decode(nil)
+  if not problem then pieces[#pieces + 1], problem = decode:finish() end
   parts[#parts + 1] = {
     content_type = headers["content-type"] or "text/plain",
     encoding = encoding,
     body = table.concat(pieces),
+    problem = problem,
   }
 end
 
@@ -115,10 +111,15 @@ end
 local originals = { sample.text, sample.attachment }
 local all_match = (#parts == #originals)
 for index, part in ipairs(parts) do
-  local matches = (part.body == originals[index])
+  local matches = not part.problem and part.body == originals[index]
   all_match = all_match and matches
-  print(string.format("part %d: %s, %s, %d bytes: %s", index, part.content_type, part.encoding,
-    #part.body, matches and "matches the original" or "DIFFERS from the original"))
+  if part.problem then
+    print(string.format("part %d: %s, %s: %s", index, part.content_type, part.encoding,
+      part.problem))
+  else
+    print(string.format("part %d: %s, %s, %d bytes: %s", index, part.content_type, part.encoding,
+      #part.body, matches and "matches the original" or "DIFFERS from the original"))
+  end
 end
 if #parts ~= #originals then
   print(string.format("expected %d parts, found %d", #originals, #parts))

@@ -8,7 +8,7 @@
 -- a file or a network connection: every piece is encoded and written at once,
 -- so nothing but the current piece is held in memory.
 
-local mime = require "mime.core"
+local stream = require "mime.stream"
 
 local here = arg[0]:match("^(.*[/\\])") or "./"
 local sample = dofile(here .. "sample_content.lua")
@@ -17,7 +17,6 @@ local CRLF = "\r\n"
 -- "=_" never appears in quoted-printable or Base64 text, so no body line can
 -- be mistaken for the boundary.
 local BOUNDARY = "=_mime_core_example_boundary"
-local LINE_LENGTH = 76
 
 local output = io.stdout
 if arg[1] then output = assert(io.open(arg[1], "wb")) end
@@ -26,57 +25,16 @@ local function write(text)
   assert(output:write(text))
 end
 
--- Calls `use` with the pieces of `data`, `size` bytes at a time.
-local function in_pieces(data, size, use)
+-- Pushes `data` through the stream `body` in pieces of `size` bytes, writing
+-- what comes out at once, then finishes the body. The stream keeps what
+-- the filters carry from one piece to the next and knows how its body ends:
+-- a Base64 body with the CR LF of its last line, a quoted-printable text
+-- that has no line end of its own with a soft line break.
+local function write_body(body, data, size)
   for first = 1, #data, size do
-    use(data:sub(first, first + size - 1))
+    write(body:push(data:sub(first, first + size - 1)))
   end
-end
-
--- Text body: line ends become CR LF (eol), the text is encoded (qp) and the
--- encoded lines are kept within 76 columns by soft line breaks (qpwrp).
-local function write_quoted_printable(text)
-  local last_break, carry, room = 0, "", LINE_LENGTH
-  local function wrap(encoded)
-    local wrapped
-    wrapped, room = mime.qpwrp(room, encoded, LINE_LENGTH)
-    write(wrapped)
-  end
-
-  in_pieces(text, 100, function(piece)
-    local normalised, encoded
-    normalised, last_break = mime.eol(last_break, piece)
-    encoded, carry = mime.qp(carry, normalised)
-    wrap(encoded)
-  end)
-
-  -- End of the stream, filter by filter. eol holds nothing back. qp encodes
-  -- the bytes it was still looking at (a CR, or white space that might have
-  -- come before a line end); qpwrp closes an open line with a soft break.
-  local encoded = mime.qp(carry, nil)
-  if encoded then wrap(encoded) end
-  write(mime.qpwrp(room, nil, LINE_LENGTH) or "")
-end
-
--- Attachment body: Base64 (b64) in lines of 76 columns (wrp).
-local function write_base64(data)
-  local carry, room = "", LINE_LENGTH
-  local function wrap(encoded)
-    local wrapped
-    wrapped, room = mime.wrp(room, encoded, LINE_LENGTH)
-    write(wrapped)
-  end
-
-  in_pieces(data, 1000, function(piece)
-    local encoded
-    encoded, carry = mime.b64(carry, piece) -- carry: the 0 to 2 bytes left over
-    wrap(encoded)
-  end)
-
-  -- End of the stream: b64 pads the last group with "=", wrp ends the line.
-  local encoded = mime.b64(carry, nil)
-  if encoded then wrap(encoded) end
-  write(mime.wrp(room, nil, LINE_LENGTH) or "")
+  write(body:finish())
 end
 
 -- The CR LF before a boundary line belongs to the boundary, not to the body
@@ -97,14 +55,17 @@ boundary_line()
 write("Content-Type: text/plain; charset=utf-8" .. CRLF)
 write("Content-Transfer-Encoding: quoted-printable" .. CRLF)
 write(CRLF)
-write_quoted_printable(sample.text)
+-- Line ends become CR LF, the text is encoded and kept within 76 columns by
+-- soft line breaks.
+write_body(stream.qp_body(), sample.text, 100)
 
 boundary_line()
 write('Content-Type: application/octet-stream; name="' .. sample.attachment_name .. '"' .. CRLF)
 write('Content-Disposition: attachment; filename="' .. sample.attachment_name .. '"' .. CRLF)
 write("Content-Transfer-Encoding: base64" .. CRLF)
 write(CRLF)
-write_base64(sample.attachment)
+-- Base64 in lines of 76 columns.
+write_body(stream.base64_body(), sample.attachment, 1000)
 
 boundary_line(true)
 

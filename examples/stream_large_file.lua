@@ -9,7 +9,7 @@
 -- OUTPUT the encoded text goes to a temporary file. Temporary files are
 -- removed at the end. Prints the sizes and the most memory Lua held.
 
-local mime = require "mime.core"
+local stream = require "mime.stream"
 
 local BLOCK_SIZE = 64 * 1024
 local LINE_LENGTH = 76
@@ -43,59 +43,29 @@ local remove_input, remove_output = false, false
 if not input_path then input_path, remove_input = make_test_data(TEST_DATA_SIZE), true end
 if not output_path then output_path, remove_output = os.tmpname(), true end
 
--- Encoding: b64 turns each block into Base64 and hands back the 0 to 2
--- bytes that did not fill a 3-byte group (carry); wrp breaks the text into
--- lines and hands back the room left on the last line.
+-- Encoding: the pump reads a block, pushes it through the Base64 body (b64,
+-- then wrp for the lines) and writes what comes out, until the input ends;
+-- then it finishes the body (the padding, the last line's CR LF). A writer
+-- may be a file or a function that returns true.
 local input = assert(io.open(input_path, "rb"))
 local output = assert(io.open(output_path, "wb"))
-local carry, room = "", LINE_LENGTH
-local input_size, output_size = 0, 0
-
-local function write_wrapped(encoded)
-  local wrapped
-  wrapped, room = mime.wrp(room, encoded, LINE_LENGTH)
-  assert(output:write(wrapped))
-  output_size = output_size + #wrapped
-end
-
-while true do
-  local block = input:read(BLOCK_SIZE)
-  if not block then break end
-  input_size = input_size + #block
-  local encoded
-  encoded, carry = mime.b64(carry, block)
-  write_wrapped(encoded)
+local input_size, output_size = assert(stream.pump(input, function(text)
   note_memory()
-end
--- End of the stream: b64 pads the last group, wrp ends the last line.
-local last = mime.b64(carry, nil)
-if last then write_wrapped(last) end
-local closing = mime.wrp(room, nil, LINE_LENGTH)
-if closing then
-  assert(output:write(closing))
-  output_size = output_size + #closing
-end
+  return output:write(text)
+end, stream.base64_body(LINE_LENGTH), BLOCK_SIZE))
 input:close()
 output:close()
 
--- Checking: decode the output block by block and compare each decoded piece
--- with the same stretch of the input.
+-- Checking: decode the output block by block, strictly (any byte that is not
+-- Base64 would be an error), and compare each decoded piece with the same
+-- stretch of the input.
 local encoded_file = assert(io.open(output_path, "rb"))
 local original = assert(io.open(input_path, "rb"))
-local same = true
-carry = ""
-local function compare(decoded)
-  if decoded and decoded ~= "" and original:read(#decoded) ~= decoded then same = false end
-end
-while same do
-  local block = encoded_file:read(BLOCK_SIZE)
-  if not block then break end
-  local decoded
-  decoded, carry = mime.unb64(carry, block)
-  compare(decoded)
+local same = stream.pump(encoded_file, function(decoded)
   note_memory()
-end
-compare((mime.unb64(carry, nil)))
+  if original:read(#decoded) ~= decoded then return nil, "the decoded output differs" end
+  return true
+end, stream.decoder("base64", { strict = true }), BLOCK_SIZE)
 same = same and original:read(1) == nil -- nothing of the input left over
 encoded_file:close()
 original:close()

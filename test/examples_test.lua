@@ -1,53 +1,25 @@
--- Tests of the scripts in examples/ and of the shell blocks of README.md (its
--- Lua blocks are run by readme_test.lua). Each script is run as a newcomer would run
--- it, and its output is checked against the module called once on the whole
--- input.
+-- Tests of the scripts in examples/. Each script is run as a newcomer would
+-- run it, and its output is checked against the module called once on the
+-- whole input.
 --
 -- Run from the repository root. MIME_LUA names the interpreter that runs the
--- scripts (default lua5.1); the module is found through LUA_CPATH, to which
--- MIME_BUILD_DIR is added when it is set.
+-- scripts (default lua5.1); the module is found through LUA_CPATH and
+-- LUA_PATH, to which MIME_BUILD_DIR is added when it is set.
 
 local mime = require "mime.core"
 
 local LUA = os.getenv("MIME_LUA") or "lua5.1"
-local DOC = "README.md"
 
 local here = debug.getinfo(1, "S").source:match("^@(.*[/\\])") or "./"
 local support = dofile(here .. "support.lua")
-local quote, read_file, write_file = support.shell_quote, support.read_file, support.write_file
-local capture, temp_file, assert_same = support.capture, support.temp_file, support.assert_same
-
-local ROOT = capture("pwd"):gsub("\n$", "")
-
--- A search path with every relative entry made absolute, so that it still
--- works in another directory.
-local function absolute_search_path(list, build_entry)
-  local entries = {}
-  if build_entry then entries[1] = build_entry end
-  for entry in (list .. ";"):gmatch("(.-);") do
-    if entry ~= "" and entry:sub(1, 1) ~= "/" then
-      entry = ROOT .. "/" .. entry:gsub("^%./", "")
-    end
-    entries[#entries + 1] = entry
-  end
-  return table.concat(entries, ";")
-end
-
-local build_dir = os.getenv("MIME_BUILD_DIR")
-local ENVIRONMENT = string.format("export LUA_CPATH=%s LUA_PATH=%s; ",
-  quote(absolute_search_path(os.getenv("LUA_CPATH") or ";;", build_dir and build_dir .. "/?.so")),
-  quote(absolute_search_path(os.getenv("LUA_PATH") or ";;")))
-
--- Runs a shell command with the module's search paths set. Returns the exit
--- status, standard output and standard error.
-local function shell(command)
-  return support.run_shell(ENVIRONMENT .. command)
-end
+local quote, read_file = support.shell_quote, support.read_file
+local temp_file, assert_same = support.temp_file, support.assert_same
 
 -- Runs an example script with arguments (already quoted for the shell).
+-- Returns the exit status, standard output and standard error.
 local function example(script_and_arguments, input_path)
-  return shell(string.format("%s examples/%s < %s", LUA, script_and_arguments,
-    quote(input_path or "/dev/null")))
+  return support.run_shell(string.format("%s %s examples/%s < %s", support.child_environment(),
+    quote(LUA), script_and_arguments, quote(input_path or "/dev/null")))
 end
 
 -- The module called once on a whole input.
@@ -60,22 +32,11 @@ local function whole_smtp_data(data)
   return body .. ".\r\n"
 end
 
-local function lines_of(text)
-  local lines = {}
-  for line in text:gmatch("([^\n]*)\n") do lines[#lines + 1] = line end
-  return lines
-end
-
-math.randomseed(7)
-local function random_bytes(size)
-  local bytes = {}
-  for index = 1, size do bytes[index] = string.char(math.random(0, 255)) end
-  return table.concat(bytes)
-end
+local random = support.random(7)
 
 local sample = dofile("examples/sample_content.lua")
 
-describe("examples", function()
+describe("examples #shell", function()
   teardown(support.remove_temp_files)
 
   describe("multipart_message.lua", function()
@@ -176,7 +137,10 @@ describe("examples", function()
       { "a changed escape in the text", "Zo=C3=AB", "Zo=C3=AC", "part 1: .*DIFFERS" },
       { "a lost soft line break", "=\r\n", "\r\n", "part 1: .*DIFFERS" },
       { "a changed Base64 character", "\r\nAAECAwQF", "\r\nAAECAwQG", "part 2: .*DIFFERS" },
-      { "a lost Base64 line", "\r\nOTo7PD0%+", "\r\nXXX", "part 2: .*DIFFERS" },
+      { "a lost Base64 line", "\r\nOTo7PD0%+", "\r\nXXX",
+        "part 2: .*: invalid base64 at byte %d+: '=' in the first or second place" },
+      { "a broken escape", "=C3=AB", "=C3=A",
+        "part 1: .*: invalid quoted%-printable at byte 12: malformed escape '=A,'" },
       { "a missing attachment", "\r\n%-%-=_mime_core_example_boundary\r\nContent%-Type: application.*$",
         "\r\n--=_mime_core_example_boundary--\r\n", "expected 2 parts, found 1" },
       { "a cut-off end", "\r\n[^\r\n]*\r\n[^\r\n]*\r\n[^\r\n]*\r\n$", "\r\n", "part 2: .*DIFFERS" },
@@ -218,7 +182,7 @@ describe("examples", function()
       local pieces = { "\n", "\r\n", "\r", "\n.", "\r\n.", ".", "..", "x" }
       local bytes = {}
       for index = 1, size do
-        bytes[index] = math.random(3) == 1 and pieces[math.random(#pieces)] or "a"
+        bytes[index] = random.int(1, 3) == 1 and random.pick(pieces) or "a"
       end
       return table.concat(bytes)
     end
@@ -260,7 +224,7 @@ describe("examples", function()
   describe("stream_large_file.lua", function()
     for _, size in ipairs({ 0, 1, 2, 3, 65535, 65536, 65537, 300001 }) do
       it("encodes a file of " .. size .. " bytes as the module does in one call", function()
-        local data = random_bytes(size)
+        local data = random.bytes(size)
         local input, output = temp_file(data), temp_file()
         local status, stdout, stderr = example("stream_large_file.lua " .. quote(input) .. " "
           .. quote(output))
@@ -274,116 +238,20 @@ describe("examples", function()
       end)
     end
 
-    it("makes its own 8 MiB of data and streams it in little memory", function()
-      local status, stdout, stderr = example("stream_large_file.lua")
-      assert.are.equal("", stderr)
-      assert.are.equal(0, status)
-      assert.truthy(stdout:find("input: 8388608 bytes\n", 1, true))
-      -- 2796203 groups of four characters, in lines of 76 with CR LF.
-      assert.truthy(stdout:find("output: 11479150 bytes in lines of 76 columns\n", 1, true))
-      assert.truthy(stdout:find("decoded output matches the input\n", 1, true))
-      local peak = tonumber(stdout:match("peak Lua memory: (%d+) KiB"))
-      assert.truthy(peak)
-      -- Holding the input or the output whole would take 8 MiB or more.
-      assert.is_true(peak < 4096, "peak memory " .. peak .. " KiB")
-    end)
-  end)
-end)
-
----------------------------------------------------------------------------
--- The README's shell blocks: every one is run here. "sh" blocks must
--- succeed; in "console" blocks each "$ command" must print the lines that
--- follow it (CRs removed); the "text" block is the tool's --help.
----------------------------------------------------------------------------
-
-local function code_blocks(markdown)
-  local blocks = {}
-  for kind, body in markdown:gmatch("\n```(%w*)\n(.-)\n```\n") do
-    if kind ~= "lua" then blocks[#blocks + 1] = { kind = kind, body = body .. "\n" } end
-  end
-  return blocks
-end
-
-describe(DOC, function()
-  local blocks = code_blocks(read_file(DOC))
-  local directory
-
-  -- A scratch directory with the repository's bin/ and examples/, the input
-  -- files the commands name, and a "lua" that runs MIME_LUA.
-  setup(function()
-    directory = os.tmpname()
-    os.remove(directory)
-    assert.are.equal(0, (shell("mkdir " .. quote(directory) .. " " .. quote(directory .. "/shim"))))
-    local interpreter = capture("command -v " .. LUA):gsub("\n$", "")
-    assert.are_not.equal("", interpreter)
-    write_file(directory .. "/shim/lua", "#!/bin/sh\nexec " .. quote(interpreter) .. ' "$@"\n')
-    write_file(directory .. "/photo.jpg", random_bytes(100000))
-    write_file(directory .. "/letter.txt", sample.text .. string.rep("A long line. ", 20) .. "\n")
-    write_file(directory .. "/dos.txt", "one\r\ntwo\r\n\r\nfour\r\n")
-    write_file(directory .. "/message.txt", "Subject: dots\n\n.\n..\nend\n")
-    assert.are.equal(0, (shell(string.format("chmod +x %s && ln -s %s %s && ln -s %s %s",
-      quote(directory .. "/shim/lua"), quote(ROOT .. "/bin"), quote(directory .. "/bin"),
-      quote(ROOT .. "/examples"), quote(directory .. "/examples")))))
-  end)
-
-  teardown(function()
-    if directory and directory:match("^/tmp/") then shell("rm -rf " .. quote(directory)) end
-  end)
-
-  local function in_directory(command)
-    return string.format("cd %s && PATH=%s:\"$PATH\" sh -c %s", quote(directory),
-      quote(directory .. "/shim"), quote(command))
-  end
-
-  it("has code blocks of known kinds only", function()
-    assert.is_true(#blocks >= 4)
-    for _, block in ipairs(blocks) do
-      assert.truthy(({ sh = true, console = true, text = true })[block.kind],
-        "code block of kind '" .. block.kind .. "'")
-    end
-  end)
-
-  -- The blocks run in order in one directory: later ones use the files that
-  -- earlier ones made.
-  for number, block in ipairs(blocks) do
-    it("block " .. number .. " (" .. block.kind .. ") does what it shows", function()
-      if block.kind == "text" then
-        local status, stdout = shell(LUA .. " bin/mimefilter --help")
-        assert.are.equal(0, status)
-        assert.are.equal(block.body, stdout)
-      elseif block.kind == "sh" then
-        local status, stdout, stderr = shell(in_directory("set -e\n" .. block.body))
+    describe("with its own 8 MiB of data #slow", function()
+      it("makes them and streams them in little memory", function()
+        local status, stdout, stderr = example("stream_large_file.lua")
         assert.are.equal("", stderr)
-        assert.are.equal(0, status, stdout)
-      else
-        local commands = {}
-        for _, line in ipairs(lines_of(block.body)) do
-          local command = line:match("^%$ (.*)$")
-          if command then
-            commands[#commands + 1] = { command = command, expected = "" }
-          else
-            assert.truthy(commands[1], "output before the first command")
-            local last = commands[#commands]
-            last.expected = last.expected .. line .. "\n"
-          end
-        end
-        assert.is_true(#commands >= 1)
-        for _, entry in ipairs(commands) do
-          local _, stdout = shell(in_directory(entry.command .. " 2>&1"))
-          assert.are.equal(entry.expected, (stdout:gsub("\r", "")), entry.command)
-        end
-      end
+        assert.are.equal(0, status)
+        assert.truthy(stdout:find("input: 8388608 bytes\n", 1, true))
+        -- 2796203 groups of four characters, in lines of 76 with CR LF.
+        assert.truthy(stdout:find("output: 11479150 bytes in lines of 76 columns\n", 1, true))
+        assert.truthy(stdout:find("decoded output matches the input\n", 1, true))
+        local peak = tonumber(stdout:match("peak Lua memory: (%d+) KiB"))
+        assert.truthy(peak)
+        -- Holding the input or the output whole would take 8 MiB or more.
+        assert.is_true(peak < 4096, "peak memory " .. peak .. " KiB")
+      end)
     end)
-  end
-
-  it("shows round trips that really give back the input", function()
-    assert_same(read_file(directory .. "/photo.jpg"), read_file(directory .. "/photo-copy.jpg"))
-    assert_same(whole_qp(read_file(directory .. "/letter.txt"), 72), read_file(directory .. "/letter.qp"))
-    assert.are.equal((mime.eol(0, read_file(directory .. "/letter.txt"))),
-      read_file(directory .. "/letter-crlf.txt"))
-    assert.are.equal("one\ntwo\n\nfour\n", read_file(directory .. "/unix.txt"))
-    assert.are.equal("Subject: dots\r\n\r\n..\r\n...\r\nend\r\n", read_file(directory .. "/message.data"))
-    assert_same(whole_b64(read_file(directory .. "/photo.jpg"), 76),
-      read_file(directory .. "/photo-wrapped.b64"))
   end)
 end)

@@ -1,100 +1,129 @@
--- Every Lua block of README.md runs here: what it prints must match its
--- "--> " annotations, and what it builds must decode back to what it read.
+-- Every code block of README.md runs here, in order, in one scratch directory
+-- that holds the files the blocks name, the repository's bin/ and examples/,
+-- and a "lua" that starts MIME_LUA. Later blocks may use what earlier ones
+-- made. Each kind of block has its runner in RUNNERS:
+--   lua      runs as a script; what it prints must be its "--> " notes
+--   sh       must succeed without a word on standard error
+--   console  each "$ command" must print the lines after it (CRs removed)
+--   text     the tool's --help
+
 local mime = require "mime.core"
 
 local here = debug.getinfo(1, "S").source:match("^@(.*[/\\])") or "./"
-local read_file = dofile(here .. "support.lua").read_file
+local support = dofile(here .. "support.lua")
+local quote, read_file, write_file = support.shell_quote, support.read_file, support.write_file
 
 local blocks = {}
-for body in read_file("README.md"):gmatch("\n```lua\n(.-)\n```\n") do
-  blocks[#blocks + 1] = body
+for kind, body in read_file("README.md"):gmatch("\n```(%w*)\n(.-)\n```\n") do
+  blocks[#blocks + 1] = { kind = kind, body = body .. "\n" }
 end
 
--- Text with every kind of line end, dots at line starts, white space before line
--- ends and 8-bit bytes, long enough for several 8 KiB reads.
-local parts = {}
-for i = 1, 400 do
-  parts[#parts + 1] = ({ "Line ", ".dot ", "caf\195\169 ", "tab\t", "a = b ", "..", "end " })[i % 7 + 1]
-  parts[#parts + 1] = ({ "\r\n", "\n", "\r", " \r\n", "\n\r", "x", "\t\n" })[i % 5 + 1]
-end
-local SAMPLE = table.concat(parts):rep(8) .. ".last line, with no line end"
+local sample = dofile("examples/sample_content.lua")
+local FILES = {
+  ["photo.jpg"] = support.random(3).bytes(100000),
+  ["letter.txt"] = sample.text .. string.rep("A long line. ", 20) .. "\n",
+  ["dos.txt"] = "one\r\ntwo\r\n\r\nfour\r\n",
+  ["message.txt"] = "Subject: dots\n\n.\n..\nend\n",
+}
 
--- A file whose reads hand out SAMPLE piece by piece.
-local function sample_file()
-  local position = 1
-  return {
-    read = function(_, size)
-      if position > #SAMPLE then return nil end
-      local piece = SAMPLE:sub(position, position + size - 1)
-      position = position + size
-      return piece
-    end,
-  }
+local directory
+
+-- Runs a command in the scratch directory. Returns the exit status,
+-- standard output and standard error.
+local function shell(command)
+  return support.run_shell(("cd %s && %s PATH=%s:\"$PATH\" sh -c %s"):format(quote(directory),
+    support.child_environment(), quote(directory .. "/shim"), quote(command)))
 end
 
-local function run_block(source)
-  local printed = {}
-  local environment = setmetatable({
-    mime = mime,
-    file = sample_file(),
-    print = function(...)
-      local shown = {}
-      for i = 1, select("#", ...) do shown[i] = tostring((select(i, ...))) end
-      printed[#printed + 1] = table.concat(shown, "\t")
-    end,
-  }, { __index = _G })
-  -- The block's locals are handed back for the checks below.
-  local code = source .. "\nreturn { body = body, data = data, out = out }"
-  local chunk
-  if setfenv then
-    chunk = assert(loadstring(code, "=README"))
-    setfenv(chunk, environment)
-  else
-    chunk = assert(load(code, "=README", "t", environment))
+local function lines_of(text)
+  local lines = {}
+  for line in text:gmatch("([^\n]*)\n") do lines[#lines + 1] = line end
+  return lines
+end
+
+local RUNNERS = {}
+
+function RUNNERS.lua(body, number)
+  local script = "block" .. number .. ".lua"
+  write_file(directory .. "/" .. script, body)
+  local notes = {}
+  for _, line in ipairs(lines_of(body)) do
+    local shown = line:match("^%s*print%(.*%-%-> (.*)$")
+    if shown then notes[#notes + 1] = shown .. "\n" end
   end
-  return chunk(), printed
+  local status, stdout, stderr = shell("lua " .. script)
+  assert.are.equal("", stderr)
+  assert.are.equal(0, status)
+  assert.are.equal(table.concat(notes), stdout)
 end
 
-local function lines_within(text, length)
-  for line in text:gmatch("(.-)\r\n") do
-    if #line > length then return false end
+function RUNNERS.sh(body)
+  local status, stdout, stderr = shell("set -e\n" .. body)
+  assert.are.equal("", stderr)
+  assert.are.equal(0, status, stdout)
+end
+
+function RUNNERS.console(body)
+  local commands = {}
+  for _, line in ipairs(lines_of(body)) do
+    local command = line:match("^%$ (.*)$")
+    if command then
+      commands[#commands + 1] = { command = command, expected = "" }
+    else
+      assert.truthy(commands[1], "output before the first command")
+      local last = commands[#commands]
+      last.expected = last.expected .. line .. "\n"
+    end
   end
-  return text:sub(-2) == "\r\n"
-end
-
--- What a block built, checked against what it read.
-local function check(source, results)
-  local crlf_text = mime.eol(0, SAMPLE)
-  if results.body and source:find("mime.b64", 1, true) then
-    assert.is_true(lines_within(results.body, 76))
-    assert.are.equal(SAMPLE, (mime.unb64(results.body, nil)))
-  elseif results.body and source:find("mime.qp", 1, true) then
-    assert.is_true(lines_within(results.body, 76))
-    assert.are.equal(crlf_text, (mime.unqp(results.body, nil)))
-  elseif results.data then
-    assert.are.equal("\r\n.\r\n", results.data:sub(-5))
-    local unstuffed = ("\r\n" .. results.data:sub(1, -4)):gsub("\r\n%.", "\r\n"):sub(3)
-    assert.are.equal(crlf_text .. (crlf_text:sub(-2) == "\r\n" and "" or "\r\n"), unstuffed)
-  elseif results.out then
-    assert.are.equal((mime.b64(SAMPLE, nil)), table.concat(results.out))
+  for _, entry in ipairs(commands) do
+    local _, stdout = shell(entry.command .. " 2>&1")
+    assert.are.equal(entry.expected, (stdout:gsub("\r", "")), entry.command)
   end
 end
 
-describe("README.md", function()
-  it("has Lua blocks", function()
-    assert.is_true(#blocks >= 5)
+function RUNNERS.text(body)
+  local status, stdout = shell("lua bin/mimefilter --help")
+  assert.are.equal(0, status)
+  assert.are.equal(body, stdout)
+end
+
+describe("README.md #shell", function()
+  setup(function()
+    directory = support.temp_directory()
+    for name, data in pairs(FILES) do write_file(directory .. "/" .. name, data) end
+    local lua = support.interpreter_path()
+    assert.are.equal(0, (support.run_shell(("mkdir %s && ln -s %s/bin %s/examples %s"):format(
+      quote(directory .. "/shim"), quote(support.child_root()), quote(support.child_root()),
+      quote(directory)))))
+    write_file(directory .. "/shim/lua", "#!/bin/sh\nexec " .. quote(lua) .. ' "$@"\n')
+    assert.are.equal(0, (support.run_shell("chmod +x " .. quote(directory .. "/shim/lua"))))
   end)
 
-  for number, source in ipairs(blocks) do
-    it("Lua block " .. number .. " runs and does what it says", function()
-      local results, printed = run_block(source)
-      local expected = {}
-      for line in (source .. "\n"):gmatch("(.-)\n") do
-        local shown = line:match("^%s*print%(.*%-%-> (.*)$")
-        if shown then expected[#expected + 1] = shown end
-      end
-      assert.are.same(expected, printed)
-      check(source, results)
+  teardown(support.remove_temp_files)
+
+  it("has blocks of every kind", function()
+    local kinds = {}
+    for _, block in ipairs(blocks) do kinds[block.kind] = true end
+    assert.are.same({ lua = true, sh = true, console = true, text = true }, kinds)
+  end)
+
+  for number, block in ipairs(blocks) do
+    it("block " .. number .. " (" .. block.kind .. ") does what it shows", function()
+      local run = RUNNERS[block.kind]
+      assert.truthy(run, "no runner for blocks of kind '" .. block.kind .. "'")
+      run(block.body, number)
     end)
   end
+
+  it("shows round trips that really give back the input", function()
+    local function made(name) return read_file(directory .. "/" .. name) end
+    local photo, letter = FILES["photo.jpg"], FILES["letter.txt"]
+    support.assert_same(photo, made("photo-copy.jpg"))
+    support.assert_same(support.whole_b64(mime, photo, 76), made("photo.b64"))
+    support.assert_same(support.whole_b64(mime, photo, 76), made("photo-wrapped.b64"))
+    support.assert_same(support.whole_qp(mime, letter, 72), made("letter.qp"))
+    assert.are.equal((mime.eol(0, letter)), made("letter-crlf.txt"))
+    assert.are.equal("one\ntwo\n\nfour\n", made("unix.txt"))
+    assert.are.equal("Subject: dots\r\n\r\n..\r\n...\r\nend\r\n.\r\n", made("message.data"))
+  end)
 end)

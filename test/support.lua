@@ -318,57 +318,85 @@ end
 -- Files and the shell
 ---------------------------------------------------------------------------
 
-local function shell_quote(s)
-  return "'" .. s:gsub("'", "'\\''") .. "'"
-end
-support.shell_quote = shell_quote
+-- Penlight's helpers (installed with busted) do the file and process work.
+local pl_dir, pl_path, pl_utils = require "pl.dir", require "pl.path", require "pl.utils"
+
+support.shell_quote = pl_utils.quote_arg
 
 function support.read_file(path)
-  local file = assert(io.open(path, "rb"))
-  local data = file:read("*a")
-  file:close()
-  return data
+  return assert(pl_utils.readfile(path, true))
 end
 
 function support.write_file(path, data)
-  local file = assert(io.open(path, "wb"))
-  assert(file:write(data))
-  file:close()
+  assert(pl_utils.writefile(path, data, true))
 end
 
--- Everything a shell command writes to standard output.
-function support.capture(command)
-  local pipe = assert(io.popen(command))
-  local output = pipe:read("*a")
-  pipe:close()
-  return output
-end
-
--- Runs a shell command with standard output going to `stdout_target` (a file
--- of its own by default) and standard error to a file. Returns the exit
--- status, standard output and standard error.
-function support.run_shell(command, stdout_target)
-  local out, err = os.tmpname(), os.tmpname()
-  local status = tonumber(support.capture(("(%s) > %s 2> %s; echo $?"):format(command,
-    shell_quote(stdout_target or out), shell_quote(err))))
-  local stdout, stderr = support.read_file(out), support.read_file(err)
-  os.remove(out)
-  os.remove(err)
+-- Runs a shell command; returns its exit status, standard output and
+-- standard error.
+function support.run_shell(command)
+  local _, status, stdout, stderr = pl_utils.executeex("(" .. command .. ")", true)
   return status, stdout, stderr
 end
 
--- A temporary file, holding data if given; remove_temp_files removes them all.
+-- Temporary files and directories, holding data if given;
+-- remove_temp_files removes them all.
 local temporary = {}
 function support.temp_file(data)
-  local path = os.tmpname()
+  local path = pl_path.tmpname()
   temporary[#temporary + 1] = path
   if data then support.write_file(path, data) end
   return path
 end
 
+function support.temp_directory()
+  local path = support.temp_file()
+  os.remove(path)
+  assert(pl_dir.makepath(path))
+  return path
+end
+
 function support.remove_temp_files()
-  for _, path in ipairs(temporary) do os.remove(path) end
+  for _, path in ipairs(temporary) do
+    if pl_path.isdir(path) then pl_dir.rmtree(path) else os.remove(path) end
+  end
   temporary = {}
+end
+
+-- The environment for a child process that runs elsewhere: the module's
+-- search paths made absolute, MIME_BUILD_DIR's module first.
+local function absolute_search_path(list, first)
+  local entries = { first }
+  for entry in (list .. ";"):gmatch("(.-);") do
+    entries[#entries + 1] = entry == "" and "" or pl_path.abspath(entry)
+  end
+  return table.concat(entries, ";")
+end
+
+-- The top of the repository: the tests run from there.
+function support.child_root()
+  return pl_path.currentdir()
+end
+
+function support.child_environment()
+  local build = os.getenv("MIME_BUILD_DIR")
+  return ("LUA_CPATH=%s LUA_PATH=%s MIME_ROOT=%s MIME_LUA=%s"):format(
+    pl_utils.quote_arg(absolute_search_path(os.getenv("LUA_CPATH") or ";;",
+      build and pl_path.abspath(build) .. "/?.so")),
+    pl_utils.quote_arg(absolute_search_path(os.getenv("LUA_PATH") or ";;")),
+    pl_utils.quote_arg(support.child_root()),
+    pl_utils.quote_arg(support.interpreter_path()))
+end
+
+-- Runs a transcript (test/*.t) with cram in a scratch directory; raises with
+-- cram's difference when the commands do not give what it shows.
+function support.run_transcript(transcript)
+  local directory = support.temp_directory()
+  local copy = pl_path.join(directory, pl_path.basename(transcript))
+  support.write_file(copy, support.read_file(transcript))
+  local status, stdout, stderr = support.run_shell(("cd %s && %s cram3 --shell=/bin/sh %s"):format(
+    pl_utils.quote_arg(directory), support.child_environment(), pl_utils.quote_arg(copy)))
+  assert(status == 0, ("%s: cram exit status %s\n%s%s"):format(transcript, tostring(status),
+    stdout, stderr))
 end
 
 -- Raises unless the two are equal; a difference in long data is reported by
@@ -392,10 +420,8 @@ function support.assert_same(expected, actual, what)
 end
 
 function support.realpath(file)
-  local pipe = io.popen("realpath -- " .. shell_quote(file) .. " 2>/dev/null")
-  local resolved = pipe:read("*l")
-  pipe:close()
-  return resolved
+  local status, resolved = support.run_shell("realpath -- " .. pl_utils.quote_arg(file) .. " 2>/dev/null")
+  return status == 0 and resolved:gsub("\n$", "") or nil
 end
 
 -- The interpreter running these tests, to start a fresh Lua state with.
@@ -410,6 +436,15 @@ function support.interpreter()
   if lowest and not lowest:find("^%-") then return lowest end
   if jit then return "luajit" end
   return "lua" .. _VERSION:match("%d+%.%d+")
+end
+
+-- The same, as a path that works from any directory.
+function support.interpreter_path()
+  local interpreter = support.interpreter()
+  if interpreter:find("/", 1, true) then return pl_path.abspath(interpreter) end
+  local status, found = support.run_shell("command -v " .. pl_utils.quote_arg(interpreter))
+  assert(status == 0, "cannot find " .. interpreter)
+  return (found:gsub("\n$", ""))
 end
 
 return support
