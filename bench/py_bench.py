@@ -1,7 +1,9 @@
 """Python's C codecs (binascii, behind the base64 and quopri modules) and coreutils
 base64 on the inputs that bench.lua wrote, for the cases and chunk sizes that the
-first interpreter's run measured. Run by bench/run.sh:
-    python3 py_bench.py <data directory> <results file>
+first interpreter's run measured. Run by bench/run.sh, once for the chunked
+cases and once, with the same fresh-memory setting as bench.lua's, for one call
+over the whole input (and coreutils):
+    python3 py_bench.py <data directory> <results file> chunks|whole
 Appends tab-separated lines to the results file, as bench.lua does:
     rate  tool  function  kind  chunk  implementation  MB/s  -  spread"""
 import binascii
@@ -12,7 +14,7 @@ import subprocess
 import sys
 import time
 
-data_dir, results_path = sys.argv[1], sys.argv[2]
+data_dir, results_path, part = sys.argv[1], sys.argv[2], sys.argv[3]
 rounds = max(1, int(os.environ.get("BENCH_ROUNDS", "5")))
 minimum = float(os.environ.get("BENCH_MIN_MS", "20")) / 1000
 pass_bytes = min(8 << 20, int(float(os.environ.get("BENCH_MIB", "4")) * (1 << 20)))
@@ -47,13 +49,15 @@ with open(results_path) as results:
             continue
         first_tool = first_tool or fields[1]
         key = tuple(fields[2:5])
-        if fields[1] == first_tool and fields[2] in codecs and key not in seen:
+        if fields[1] == first_tool and key not in seen:
             seen.add(key)
-            cases.append(key)
+            if fields[2] in codecs and (fields[4] == "8 MiB") == (part == "whole"):
+                cases.append(key)
 
 inputs = {}
 with open(results_path, "a") as results:
-    print("%s binascii: MB/s of input (median of %d rounds)" % (tool, rounds))
+    if cases:
+        print("%s binascii: MB/s of input (median of %d rounds)" % (tool, rounds))
     for name, kind, label in cases:
         if kind not in inputs:
             with open(os.path.join(data_dir, kind + ".bin"), "rb") as f:
@@ -86,7 +90,7 @@ with open(results_path, "a") as results:
     for name, kind, args in (("b64", "binary", [base64_tool, "-w0"]),
                              ("unb64", "base64", [base64_tool, "-d", "-i"])):
         path = os.path.join(data_dir, kind + ".bin")
-        if base64_tool and (name, kind, "8 MiB") in seen:
+        if base64_tool and part == "whole" and (name, kind, "8 MiB") in seen:
             times = []
             for _ in range(rounds):
                 with open(path, "rb") as source, open(os.devnull, "wb") as sink:

@@ -7,7 +7,7 @@
 # same bytes. Reports MB/s and each filter's time over the floor's. Not part of
 # the test suite: the tests check bytes, never speed.
 #
-#   sh bench/run.sh                      # from the top of the tree, ~5 minutes
+#   sh bench/run.sh                      # from the top of the tree, 4 to 10 minutes
 #   BENCH_ONLY=qp,eol BENCH_KINDS=text,greek BENCH_CHUNKS=76,64K sh bench/run.sh
 #
 # Environment (see bench/bench.lua for the rest):
@@ -64,7 +64,8 @@ for lua in ${BENCH_LUA:-lua5.1 luajit}; do
   LUA_CPATH="$dir/?.so" BENCH_PORTABLE="$scalar" "$lua" "$top/bench/bench.lua" "$data" "$results"
 done
 if command -v python3 >/dev/null 2>&1; then
-  python3 "$top/bench/py_bench.py" "$data" "$results"
+  python3 "$top/bench/py_bench.py" "$data" "$results" chunks
+  MALLOC_MMAP_THRESHOLD_=131072 python3 "$top/bench/py_bench.py" "$data" "$results" whole
 else
   echo "python3 missing: Python and coreutils skipped"
 fi
