@@ -1,7 +1,8 @@
 # Benchmark builds (MIME_BENCH=ON, included by cmake/kernels.cmake; bench/run.sh
-# configures its own build): for Lua 5.1 and LuaJIT, the module at
-# bench-<lua>/mime/core.so and the per-byte reference at
-# bench-<lua>/mime_baseline/core.so.
+# configures its own builds): for Lua 5.1 and LuaJIT, the module at
+# bench-<lua>/mime/core.so, the per-byte reference at
+# bench-<lua>/mime_baseline/core.so and the copy floor at bench-<lua>/mime_floor.so.
+# None of them is installed.
 foreach(version 5.1 luajit)
   string(REPLACE "." "" suffix ${version})
   set(directory ${CMAKE_BINARY_DIR}/bench-${version})
@@ -12,11 +13,14 @@ foreach(version 5.1 luajit)
   endif()
   get_target_property(headers mime_bench_core_${suffix} INCLUDE_DIRECTORIES)
   add_library(mime_baseline_${suffix} MODULE ${CMAKE_SOURCE_DIR}/bench/baseline/baseline.cpp)
-  target_include_directories(mime_baseline_${suffix} PRIVATE ${headers})
-  target_compile_options(mime_baseline_${suffix} PRIVATE -Wall -Wextra -fno-exceptions -fno-rtti)
+  add_library(mime_floor_${suffix} MODULE ${CMAKE_SOURCE_DIR}/bench/floor/floor.cpp)
+  foreach(target mime_baseline_${suffix} mime_floor_${suffix})
+    target_include_directories(${target} PRIVATE ${headers})
+    target_compile_options(${target} PRIVATE -Wall -Wextra -fno-exceptions -fno-rtti)
+    set_target_properties(${target} PROPERTIES PREFIX "" CXX_VISIBILITY_PRESET hidden)
+  endforeach()
   set_target_properties(mime_baseline_${suffix} PROPERTIES
-    PREFIX ""
-    OUTPUT_NAME core
-    LIBRARY_OUTPUT_DIRECTORY ${directory}/mime_baseline
-    CXX_VISIBILITY_PRESET hidden)
+    OUTPUT_NAME core LIBRARY_OUTPUT_DIRECTORY ${directory}/mime_baseline)
+  set_target_properties(mime_floor_${suffix} PROPERTIES
+    OUTPUT_NAME mime_floor LIBRARY_OUTPUT_DIRECTORY ${directory})
 endforeach()
