@@ -1,4 +1,4 @@
-# Benchmark builds (MIME_BENCH=ON, included by cmake/kernels.cmake; bench/run.sh
+# Benchmark builds (MIME_BENCH=ON, included by the top CMakeLists.txt; bench/run.sh
 # configures its own builds): for Lua 5.1 and LuaJIT, the module at
 # bench-<lua>/mime/core.so, the per-byte reference at
 # bench-<lua>/mime_baseline/core.so and the copy floor at bench-<lua>/mime_floor.so.

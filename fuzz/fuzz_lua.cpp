@@ -1,13 +1,11 @@
-// Fuzzer for the Lua glue: embeds Lua 5.1, opens the module once and calls one of
-// its eight functions with fuzzer-chosen arguments of every Lua type (nil,
-// booleans, numbers with NaN, infinities and huge values, strings, numeric
-// strings, tables, functions, userdata, coroutines), in any number. Each call
-// must either
-//   - raise Lua's argument error "bad argument #N" for exactly the first argument
-//     (in the order the function reads them) whose type it refuses, or
-//   - return the two results the step functions give for the arguments as read:
-//     chunks as strings (a number in its string form), states truncated and
-//     clamped as documented, results integers.
+// Fuzzer for the Lua glue: embeds Lua 5.1, opens the module and loads the model of
+// the eight filters (test/model.lua, written in Lua from the documented rules, the
+// same model the busted suite checks against), then calls one function of each
+// with the same fuzzer-chosen arguments of every Lua type (nil, booleans, numbers
+// with NaN, infinities and huge values, strings, numeric strings, tables,
+// functions, userdata, coroutines), in any number. The two must agree: both
+// raise Lua's argument error for the same argument ("bad argument #N"), or both
+// return the same two results (same types, same values).
 // Input: the function, the argument count, a kind (and value) per argument; the
 // bytes left over are the data that "data" arguments hold.
 #include <cmath>
@@ -23,16 +21,13 @@ extern "C" {
 #include <lualib.h>
 }
 
-#include "drive.hpp"
-
 extern "C" int luaopen_mime_core(lua_State* L);
-
-using namespace fuzz;
 
 namespace {
 
-// Order of registration in the module does not matter here; names do.
-const which order[8] = {B64, UNB64, QP, UNQP, QPWRP, WRP, EOL, DOT};
+using bytes = std::string;
+
+const char* const names[8] = {"b64", "unb64", "qp", "unqp", "qpwrp", "wrp", "eol", "dot"};
 
 lua_State* state() {
     static lua_State* L = [] {
@@ -41,6 +36,11 @@ lua_State* state() {
         lua_pushcfunction(s, luaopen_mime_core);
         lua_call(s, 0, 1);
         lua_setglobal(s, "M");
+        if (luaL_dofile(s, MIME_MODEL_FILE) != 0) {
+            std::fprintf(stderr, "cannot load the model: %s\n", lua_tostring(s, -1));
+            std::abort();
+        }
+        lua_setglobal(s, "MODEL");
         // A function and a coroutine to pass as arguments.
         luaL_dostring(s, "F = function() end; C = coroutine.create(F)");
         return s;
@@ -48,156 +48,20 @@ lua_State* state() {
     return L;
 }
 
-[[noreturn]] void fail_call(which w, const char* what) {
-    std::fprintf(stderr, "%s: %s\n", filter_names[w], what);
-    std::abort();
-}
-
-// What a check makes of the argument at `index` (nil when absent).
-enum class role { ignored, opt_string, check_number, opt_number };
-
-struct read_value {
-    bool refused;
-    bool is_nil;
-    bytes text;
-    lua_Number number;
-};
-
-read_value read_as(lua_State* L, int index, int top, role r) {
-    read_value v{false, true, {}, 0};
-    if (index > top || lua_isnil(L, index)) {
-        if (r == role::check_number) v.refused = true;
+struct reader {
+    const unsigned char* p;
+    std::size_t n;
+    unsigned byte() {
+        if (n == 0) return 0;
+        --n;
+        return *p++;
+    }
+    std::uint64_t raw64() {
+        std::uint64_t v = 0;
+        for (int i = 0; i < 8; ++i) v |= std::uint64_t{byte()} << (8 * i);
         return v;
     }
-    v.is_nil = false;
-    // A copy, so that a number argument is not turned into a string in place.
-    lua_pushvalue(L, index);
-    switch (r) {
-    case role::opt_string:
-        if (lua_isstring(L, -1)) {
-            std::size_t n = 0;
-            const char* s = lua_tolstring(L, -1, &n);
-            v.text.assign(s, n);
-        } else {
-            v.refused = true;
-        }
-        break;
-    case role::check_number:
-    case role::opt_number:
-        if (lua_isnumber(L, -1))
-            v.number = lua_tonumber(L, -1);
-        else
-            v.refused = true;
-        break;
-    case role::ignored:
-        break;
-    }
-    lua_pop(L, 1);
-    return v;
-}
-
-std::int32_t as_int32(lua_Number n) {
-    if (n != n) return 0;
-    if (n >= 2147483647.0) return INT32_MAX;
-    if (n <= -2147483648.0) return INT32_MIN;
-    return static_cast<std::int32_t>(n);
-}
-
-std::int64_t as_int64(lua_Number n) {
-    if (n != n) return 0;
-    if (n >= 9223372036854775807.0) return INT64_MAX;
-    if (n <= -9223372036854775808.0) return INT64_MIN;
-    return static_cast<std::int64_t>(n);
-}
-
-std::int64_t as_uint32_or_zero(lua_Number n) {
-    if (!(n >= 0) || n >= 4294967296.0) return 0;
-    return static_cast<std::int64_t>(n);
-}
-
-bytes up_to_zero(const bytes& b) { return b.substr(0, b.find('\0')); }
-
-struct expected {
-    int bad_argument;  // 0: no error
-    bool first_nil;
-    bytes first;
-    bool second_is_number;
-    bool second_nil;
-    bytes second;
-    lua_Number number;
 };
-
-expected expect_codec(lua_State* L, which w, int top) {
-    expected e{};
-    read_value carry = read_as(L, 1, top, role::opt_string);
-    if (carry.refused) return e.bad_argument = 1, e;
-    read_value line_end{false, true, {}, 0};
-    if (w == QP) {
-        line_end = read_as(L, 3, top, role::opt_string);
-        if (line_end.refused) return e.bad_argument = 3, e;
-    }
-    if (carry.is_nil) return e.first_nil = e.second_nil = true, e;
-    read_value chunk = read_as(L, 2, top, role::opt_string);
-    if (chunk.refused) return e.bad_argument = 2, e;
-    bytes end = line_end.is_nil ? bytes("\r\n") : up_to_zero(line_end.text);
-    mime::codec_state s{};
-    s.line_end = span_of(end);
-    bytes out;
-    step_codec(w, s, reinterpret_cast<const unsigned char*>(carry.text.data()), carry.text.size(), out);
-    if (chunk.is_nil) {
-        finish_codec(w, s, out);
-        e.first_nil = out.empty();
-        e.first = out;
-        e.second_nil = true;
-        return e;
-    }
-    step_codec(w, s, reinterpret_cast<const unsigned char*>(chunk.text.data()), chunk.text.size(), out);
-    e.first = out;
-    e.second = group_of(s);
-    return e;
-}
-
-expected expect_filter(lua_State* L, which w, int top) {
-    expected e{};
-    read_value number = read_as(L, 1, top, role::check_number);
-    if (number.refused) return e.bad_argument = 1, e;
-    read_value chunk = read_as(L, 2, top, role::opt_string);
-    if (chunk.refused) return e.bad_argument = 2, e;
-    std::int32_t line_length = 76;
-    bytes end = "\r\n";
-    if (w == WRP || w == QPWRP) {
-        read_value length = read_as(L, 3, top, role::opt_number);
-        if (length.refused) return e.bad_argument = 3, e;
-        if (!length.is_nil) line_length = as_int32(length.number);
-    } else if (w == EOL) {
-        read_value line_end = read_as(L, 3, top, role::opt_string);
-        if (line_end.refused) return e.bad_argument = 3, e;
-        if (!line_end.is_nil) end = up_to_zero(line_end.text);
-    }
-    std::int64_t st = w == EOL ? as_int64(number.number)
-                    : w == DOT ? as_uint32_or_zero(number.number)
-                               : as_int32(number.number);
-    e.second_is_number = true;
-    if (chunk.is_nil) {
-        // The end-of-stream answers, as documented.
-        e.first_nil = true;
-        switch (w) {
-        case WRP:
-        case QPWRP:
-            if (st < line_length) e.first_nil = false, e.first = w == WRP ? "\r\n" : "=\r\n";
-            st = line_length;
-            break;
-        case EOL: st = 0; break;
-        default: st = 2; break;
-        }
-        e.number = static_cast<lua_Number>(st);
-        return e;
-    }
-    mime::filter_state s{st, line_length, span_of(end)};
-    step_filter(w, s, reinterpret_cast<const unsigned char*>(chunk.text.data()), chunk.text.size(), e.first);
-    e.number = static_cast<lua_Number>(s.state);
-    return e;
-}
 
 void push_argument(lua_State* L, reader& r, const bytes& data) {
     static const lua_Number numbers[] = {
@@ -244,11 +108,42 @@ void push_argument(lua_State* L, reader& r, const bytes& data) {
     }
 }
 
-bool same_string(lua_State* L, int index, const bytes& b) {
-    if (lua_type(L, index) != LUA_TSTRING) return false;
-    std::size_t n = 0;
-    const char* s = lua_tolstring(L, index, &n);
-    return n == b.size() && std::memcmp(s, b.data(), n) == 0;
+// Calls table[name] with the `nargs` values at 1 .. nargs; leaves its status and
+// its results (or its message) on the stack, above them.
+int call(lua_State* L, const char* table, const char* name, int nargs) {
+    lua_getglobal(L, table);
+    lua_getfield(L, -1, name);
+    lua_remove(L, -2);
+    for (int i = 1; i <= nargs; ++i) lua_pushvalue(L, i);
+    return lua_pcall(L, nargs, LUA_MULTRET, 0);
+}
+
+// The N of "bad argument #N" in a message, or 0.
+int blamed(lua_State* L, int index) {
+    const char* message = lua_tostring(L, index);
+    const char* at = message != nullptr ? std::strstr(message, "bad argument #") : nullptr;
+    return at != nullptr ? std::atoi(at + std::strlen("bad argument #")) : 0;
+}
+
+bytes show(lua_State* L, int index) {
+    if (lua_type(L, index) == LUA_TSTRING) {
+        std::size_t n = 0;
+        const char* s = lua_tolstring(L, index, &n);
+        bytes text(s, n);
+        return "\"" + (n > 300 ? text.substr(0, 300) + "..." : text) + "\" (" + std::to_string(n) + " bytes)";
+    }
+    if (lua_type(L, index) == LUA_TNUMBER) {
+        char number[64];
+        std::snprintf(number, sizeof number, "%.17g", lua_tonumber(L, index));
+        return number;
+    }
+    return lua_typename(L, lua_type(L, index));
+}
+
+[[noreturn]] void differ(lua_State* L, const char* name, const char* what, int module_at, int model_at) {
+    std::fprintf(stderr, "MISMATCH in %s: %s\n  module: %s\n  model:  %s\n", name, what, show(L, module_at).c_str(),
+                 show(L, model_at).c_str());
+    std::abort();
 }
 
 }  // namespace
@@ -256,7 +151,7 @@ bool same_string(lua_State* L, int index, const bytes& b) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t input_size) {
     lua_State* L = state();
     reader r{input, input_size};
-    which w = order[r.byte() % 8];
+    const char* name = names[r.byte() % 8];
     int nargs = static_cast<int>(r.byte() % 5);
     // The arguments' descriptions come first; what follows them is the data. They
     // are read twice: once to find where the data starts, once to push them.
@@ -265,58 +160,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t inp
     for (int i = 0; i < nargs; ++i) push_argument(L, probe, bytes());
     lua_settop(L, 0);
     bytes data(reinterpret_cast<const char*>(probe.p), probe.n);
-
-    lua_getglobal(L, "M");
-    lua_getfield(L, -1, filter_names[w]);
-    lua_remove(L, -2);
     for (int i = 0; i < nargs; ++i) push_argument(L, r, data);
 
-    // Expectations from copies of the arguments (stack 2 .. nargs + 1), moved to
-    // 1 .. nargs of a helper thread, so that the arguments themselves stay as pushed.
-    expected e{};
-    {
-        lua_State* T = lua_newthread(L);
-        for (int i = 0; i < nargs; ++i) lua_pushvalue(L, 2 + i);
-        lua_xmove(L, T, nargs);
-        e = is_codec(w) ? expect_codec(T, w, nargs) : expect_filter(T, w, nargs);
-        lua_pop(L, 1);  // the thread
-    }
-
-    int status = lua_pcall(L, nargs, LUA_MULTRET, 0);
-    if (e.bad_argument != 0) {
-        if (status == 0) fail_call(w, "accepted an argument that must be refused");
-        const char* message = lua_tostring(L, -1);
-        char wanted[32];
-        std::snprintf(wanted, sizeof wanted, "bad argument #%d", e.bad_argument);
-        if (message == nullptr || std::strstr(message, wanted) == nullptr) {
-            std::fprintf(stderr, "%s: wanted \"%s\", got \"%s\"\n", filter_names[w], wanted,
-                         message ? message : "(no message)");
-            std::abort();
+    int module_status = call(L, "M", name, nargs);
+    int module_at = nargs + 1, model_at = lua_gettop(L) + 1;
+    int module_results = lua_gettop(L) - nargs;
+    int model_status = call(L, "MODEL", name, nargs);
+    int model_results = lua_gettop(L) - model_at + 1;
+    if (module_status != 0 || model_status != 0) {
+        if (module_status == 0 || model_status == 0) differ(L, name, "only one raised an error", module_at, model_at);
+        if (blamed(L, module_at) == 0 || blamed(L, module_at) != blamed(L, model_at))
+            differ(L, name, "errors blame different arguments", module_at, model_at);
+    } else {
+        if (module_results != 2 || model_results != 2) differ(L, name, "not two results", module_at, model_at);
+        for (int i = 0; i < 2; ++i) {
+            int a = module_at + i, b = model_at + i;
+            bool same = lua_type(L, a) == lua_type(L, b) && lua_rawequal(L, a, b);
+            if (same && lua_type(L, a) == LUA_TNUMBER) {
+                lua_Number n = lua_tonumber(L, a);
+                same = std::floor(n) == n && !(n == 0 && std::signbit(n));  // an integer, never -0
+            }
+            if (!same) differ(L, name, i == 0 ? "first result" : "second result", a, b);
         }
-        lua_settop(L, 0);
-        return 0;
-    }
-    if (status != 0) {
-        std::fprintf(stderr, "%s: unexpected error: %s\n", filter_names[w], lua_tostring(L, -1));
-        std::abort();
-    }
-    if (lua_gettop(L) != 2) fail_call(w, "did not return exactly two values");
-    if (e.first_nil ? !lua_isnil(L, 1) : !same_string(L, 1, e.first)) {
-        std::size_t n = 0;
-        const char* got = lua_isstring(L, 1) ? lua_tolstring(L, 1, &n) : "(not a string)";
-        fail("first result", w, e.first_nil ? bytes("(nil)") : e.first, bytes(got, got ? n : 0));
-    }
-    if (e.second_is_number) {
-        if (lua_type(L, 2) != LUA_TNUMBER) fail_call(w, "second result is not a number");
-        lua_Number n = lua_tonumber(L, 2);
-        if (n != e.number || std::floor(n) != n || (n == 0 && std::signbit(n))) {
-            std::fprintf(stderr, "%s: state %.17g, expected %.17g\n", filter_names[w], n, e.number);
-            std::abort();
-        }
-    } else if (e.second_nil ? !lua_isnil(L, 2) : !same_string(L, 2, e.second)) {
-        std::size_t n = 0;
-        const char* got = lua_isstring(L, 2) ? lua_tolstring(L, 2, &n) : "(not a string)";
-        fail("remainder", w, e.second_nil ? bytes("(nil)") : e.second, bytes(got, n));
     }
     lua_settop(L, 0);
     return 0;

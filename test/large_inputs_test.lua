@@ -39,9 +39,7 @@ local function wrapped_a(n, room, length, threshold, brk)
   return concat(out), room
 end
 
-describe("very large inputs", function()
-  local size = 64 * MiB
-
+describe("wrapped lines of 'a'", function()
   it("the model of a line of 'a' agrees with short lines", function()
     for _, name in ipairs({ "wrp", "qpwrp" }) do
       local threshold = name == "wrp" and 0 or 1
@@ -58,6 +56,11 @@ describe("very large inputs", function()
       end
     end
   end)
+end)
+
+-- Tens of seconds: left out of the quick tier.
+describe("very large inputs #slow", function()
+  local size = 64 * MiB
 
   it("codecs take a 64 MiB chunk", function()
     local groups = floor(size / 3)

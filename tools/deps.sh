@@ -1,19 +1,21 @@
 #!/bin/sh
 # Installs the Debian packages a job needs, or says exactly what to install.
-# usage: tools/deps.sh demo|test|fuzz
+# usage: tools/deps.sh demo|quick|test|fuzz
 # Packages come without their recommendations: nothing is installed that the
 # build and the tests do not use.
 set -e
 
 demo_packages="cmake make g++ pkg-config lua5.1 liblua5.1-0-dev"
+quick_packages="$demo_packages lua-busted lua-penlight lua-filesystem python3-cram"
 test_packages="$demo_packages luajit libluajit-5.1-dev lua5.2 liblua5.2-dev lua5.3 liblua5.3-dev lua5.4 liblua5.4-dev lua-busted lua-penlight lua-filesystem python3-cram luarocks python3"
 fuzz_packages="cmake make pkg-config liblua5.1-0-dev clang libclang-rt-14-dev"
 
 case "${1:-}" in
   demo) wanted=$demo_packages ;;
+  quick) wanted=$quick_packages ;;
   test) wanted=$test_packages ;;
   fuzz) wanted=$fuzz_packages ;;
-  *) echo "usage: $0 demo|test|fuzz" >&2; exit 2 ;;
+  *) echo "usage: $0 demo|quick|test|fuzz" >&2; exit 2 ;;
 esac
 
 missing=""

@@ -68,7 +68,7 @@ unsigned char* b64_bulk(codec_state& state, const unsigned char* in, std::size_t
                         unsigned char* out) {
     const unsigned char* end = in + size;
     while (state.count != 0 && in < end) state.count = b64_push_byte(*in++, state.group, state.count, out);
-    if (auto encode = kernels().b64_encode) {
+    if (auto encode = kernels().b64) {
         std::size_t taken = encode(in, static_cast<std::size_t>(end - in), out);
         in += taken;
         out += taken / 3 * 4;

@@ -2,7 +2,7 @@
 // the end of the stream pads the last group with "=".
 #pragma once
 
-#include "module/stream.hpp"
+#include "base/shapes.hpp"
 
 namespace mime {
 
@@ -14,6 +14,6 @@ unsigned char* b64_bulk(codec_state& state, const unsigned char* in, std::size_t
                         unsigned char* out);
 std::size_t b64_bound(const codec_state& state, std::size_t size);
 
-inline constexpr codec b64_codec{b64_bound, b64_bulk, b64_finish, false};
+inline constexpr codec b64_codec{b64_bound, b64_bulk, b64_finish};
 
 }  // namespace mime

@@ -2,51 +2,24 @@
 
 #include <cstring>
 
+#include "base/decisions.hpp"
+#include "base/scan.hpp"
+#include "base/write.hpp"
 #include "kernels/kernels.hpp"
-#include "module/scan.hpp"
 #include "module/tables.hpp"
 
 namespace mime {
 
-unsigned char* qp_escape(unsigned char byte, unsigned char* out) {
-    out[0] = '=';
-    out[1] = qp_hex_digits[byte >> 4];
-    out[2] = qp_hex_digits[byte & 15];
-    return out + 3;
-}
+unsigned char* qp_escape(unsigned char byte, unsigned char* out) { return put_escape(out, byte); }
 
 unsigned qp_push_byte(unsigned char byte, unsigned char* group, unsigned count,
                       byte_span line_end, unsigned char*& out) {
     group[count++] = byte;
     while (count > 0) {
-        unsigned char first = group[0];
-        switch (qp_char_class[first]) {
-        case escaped:
-            out = qp_escape(first, out);
-            break;
-        case carriage_return:
-            if (count < 2) return count;
-            if (group[1] == lf) {
-                out = put(out, line_end);
-                return 0;
-            }
-            out = qp_escape(first, out);
-            break;
-        case whitespace:
-            if (count < 3) return count;
-            if (group[1] == cr && group[2] == lf) {
-                out = put(qp_escape(first, out), line_end);
-                return 0;
-            }
-            *out++ = first;
-            break;
-        default:
-            *out++ = first;
-            break;
-        }
-        group[0] = group[1];
-        group[1] = group[2];
-        --count;
+        std::size_t taken = qp_decide(group, count, line_end, out);
+        if (taken == 0) return count;
+        count -= static_cast<unsigned>(taken);
+        std::memmove(group, group + taken, count);
     }
     return 0;
 }
@@ -57,12 +30,9 @@ unsigned char* qp_finish(codec_state& state, unsigned char* out) {
         if (qp_char_class[byte] == literal)
             *out++ = byte;
         else
-            out = qp_escape(byte, out);
+            out = put_escape(out, byte);
     }
-    if (state.count != 0) {
-        std::memcpy(out, "=\r\n", 3);
-        out += 3;
-    }
+    if (state.count != 0) out = put_soft_break(out);
     state.count = 0;
     return out;
 }
@@ -72,47 +42,18 @@ unsigned char* qp_bulk(codec_state& state, const unsigned char* in, std::size_t 
     const unsigned char* end = in + size;
     while (state.count != 0 && in < end)
         state.count = qp_push_byte(*in++, state.group, state.count, state.line_end, out);
+    if (in < end) {
+        if (auto encode = kernels().qp) in += encode(in, static_cast<std::size_t>(end - in), out, state.line_end);
+    }
     // With the window empty, each byte is decided straight from the input as long as
     // its look-ahead is there; the rest goes into the window.
-    if (in < end) {
-        if (auto encode = kernels().qp_encode)
-            in += encode(in, static_cast<std::size_t>(end - in), out, state.line_end.data, state.line_end.size);
-    }
     while (in < end) {
-        const unsigned char* stop = find_stop(in, end, qp_char_class.data());
-        std::memcpy(out, in, stop - in);
-        out += stop - in;
-        in = stop;
+        copy_run(in, find_stop(in, end, qp_char_class), out);  // the literal bytes
         if (in == end) break;
-        unsigned char byte = *in;
-        switch (qp_char_class[byte]) {
-        case carriage_return:
-            if (end - in < 2) goto window;
-            if (in[1] == lf) {
-                out = put(out, state.line_end);
-                in += 2;
-            } else {
-                out = qp_escape(byte, out);
-                in += 1;
-            }
-            break;
-        case whitespace:
-            if (end - in < 3) goto window;
-            if (in[1] == cr && in[2] == lf) {
-                out = put(qp_escape(byte, out), state.line_end);
-                in += 3;
-            } else {
-                *out++ = byte;
-                in += 1;
-            }
-            break;
-        default:
-            out = qp_escape(byte, out);
-            in += 1;
-            break;
-        }
+        std::size_t taken = qp_decide(in, static_cast<std::size_t>(end - in), state.line_end, out);
+        if (taken == 0) break;
+        in += taken;
     }
-window:
     while (in < end) state.count = qp_push_byte(*in++, state.group, state.count, state.line_end, out);
     return out;
 }

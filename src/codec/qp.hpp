@@ -3,10 +3,11 @@
 // more byte and a space or tab for two, so up to two bytes may stay undecided.
 #pragma once
 
-#include "module/stream.hpp"
+#include "base/shapes.hpp"
 
 namespace mime {
 
+// Appends the escape of one byte ("=" and two upper-case hexadecimal digits).
 unsigned char* qp_escape(unsigned char byte, unsigned char* out);
 // Adds one byte to the look-ahead window and decides what can be decided.
 // Returns the new count.
@@ -17,6 +18,6 @@ unsigned char* qp_bulk(codec_state& state, const unsigned char* in, std::size_t 
                        unsigned char* out);
 std::size_t qp_bound(const codec_state& state, std::size_t size);
 
-inline constexpr codec qp_codec{qp_bound, qp_bulk, qp_finish, true};
+inline constexpr codec qp_codec{qp_bound, qp_bulk, qp_finish};
 
 }  // namespace mime

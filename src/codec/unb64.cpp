@@ -45,7 +45,7 @@ unsigned unb64_push_char(unsigned char byte, unsigned char* quartet, unsigned co
 unsigned char* unb64_bulk(codec_state& state, const unsigned char* in, std::size_t size,
                           unsigned char* out) {
     const unsigned char* end = in + size;
-    if (auto decode = kernels().unb64_decode) {
+    if (auto decode = kernels().unb64) {
         while (in < end) {
             in += decode(in, static_cast<std::size_t>(end - in), out, state.group, state.count);
             // The kernel stops before a block holding "=", or near the end: one

@@ -3,7 +3,7 @@
 // at the end of the stream.
 #pragma once
 
-#include "module/stream.hpp"
+#include "base/shapes.hpp"
 
 namespace mime {
 
@@ -15,6 +15,6 @@ unsigned char* unb64_bulk(codec_state& state, const unsigned char* in, std::size
                           unsigned char* out);
 std::size_t unb64_bound(const codec_state& state, std::size_t size);
 
-inline constexpr codec unb64_codec{unb64_bound, unb64_bulk, nullptr, false};
+inline constexpr codec unb64_codec{unb64_bound, unb64_bulk, nullptr};
 
 }  // namespace mime

@@ -4,7 +4,7 @@
 // is dropped on its own; the byte after it is decoded as usual.
 #pragma once
 
-#include "module/stream.hpp"
+#include "base/shapes.hpp"
 
 namespace mime {
 
@@ -16,6 +16,6 @@ unsigned char* unqp_bulk(codec_state& state, const unsigned char* in, std::size_
                          unsigned char* out);
 std::size_t unqp_bound(const codec_state& state, std::size_t size);
 
-inline constexpr codec unqp_codec{unqp_bound, unqp_bulk, nullptr, false};
+inline constexpr codec unqp_codec{unqp_bound, unqp_bulk, nullptr};
 
 }  // namespace mime

@@ -1,39 +1,20 @@
 #include "filters/dot.hpp"
 
-#include <cstring>
-
+#include "base/decisions.hpp"
+#include "base/scan.hpp"
 #include "kernels/kernels.hpp"
-#include "module/scan.hpp"
-#include "module/tables.hpp"
 
 namespace mime {
-
-std::int64_t dot_step(unsigned char byte, std::int64_t line_state, unsigned char*& out) {
-    *out++ = byte;
-    switch (byte) {
-    case cr:
-        return after_cr;
-    case lf:
-        return line_state == after_cr ? line_start : inside_line;
-    case '.':
-        if (line_state == line_start) *out++ = '.';
-        return inside_line;
-    default:
-        return inside_line;
-    }
-}
 
 unsigned char* dot_bulk(filter_state& state, const unsigned char* in, std::size_t size,
                         unsigned char* out) {
     const unsigned char* end = in + size;
     std::int64_t line_state = state.state;
-    if (auto lines = kernels().dot_lines) in += lines(in, static_cast<std::size_t>(end - in), out, line_state);
+    if (auto lines = kernels().dot) in += lines(in, static_cast<std::size_t>(end - in), out, line_state);
     while (in < end) {
         const unsigned char* stop = find_any3(in, end, cr, lf, '.');
         if (stop != in) {
-            std::memcpy(out, in, stop - in);
-            out += stop - in;
-            in = stop;
+            copy_run(in, stop, out);
             line_state = inside_line;
             if (in == end) break;
         }

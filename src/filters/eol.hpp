@@ -1,21 +1,18 @@
 // End-of-line normaliser: CR, LF, CR LF and LF CR each become one line end of the
 // caller's choice. `last_break` remembers a CR or LF already turned into a line
-// end, so that a pair split across chunks still gives one.
+// end, so that a pair split across chunks still gives one. Its step,
+// eol_push_char, is in base/decisions.hpp.
 #pragma once
 
-#include "module/stream.hpp"
+#include "base/shapes.hpp"
 
 namespace mime {
 
-// Returns the new last_break.
-std::int64_t eol_push_char(unsigned char byte, std::int64_t last_break, byte_span line_end,
-                           unsigned char*& out);
 unsigned char* eol_bulk(filter_state& state, const unsigned char* in, std::size_t size,
                         unsigned char* out);
 std::size_t eol_bound(const filter_state& state, std::size_t size);
 const char* eol_end_of_stream(filter_state& state);
 
-inline constexpr line_filter eol_filter{state_reading::int64_clamped, parameter::line_end,
-                                        eol_end_of_stream, eol_bound, eol_bulk};
+inline constexpr line_filter eol_filter{eol_end_of_stream, eol_bound, eol_bulk};
 
 }  // namespace mime

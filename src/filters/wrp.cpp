@@ -1,54 +1,24 @@
 #include "filters/wrp.hpp"
 
-#include <cstring>
-
+#include "base/decisions.hpp"
+#include "base/scan.hpp"
+#include "base/write.hpp"
 #include "kernels/kernels.hpp"
-#include "module/scan.hpp"
-#include "module/tables.hpp"
 
 namespace mime {
-namespace {
-
-constexpr char hard_break[] = "\r\n";
-
-inline unsigned char* put_hard_break(unsigned char* out) {
-    out[0] = cr;
-    out[1] = lf;
-    return out + 2;
-}
-
-}  // namespace
-
-std::int32_t wrp_step(unsigned char byte, std::int32_t room, std::int32_t line_length,
-                      unsigned char*& out) {
-    if (byte == lf) {
-        out = put_hard_break(out);
-        return line_length;
-    }
-    if (byte == cr) return room;
-    if (room <= 0) {
-        out = put_hard_break(out);
-        room = line_length;
-    }
-    *out++ = byte;
-    return room_after_one(room);
-}
 
 unsigned char* wrp_bulk(filter_state& state, const unsigned char* in, std::size_t size,
                         unsigned char* out) {
     const unsigned char* end = in + size;
     std::int32_t room = static_cast<std::int32_t>(state.state);
-    if (auto lines = kernels().wrp_lines)
-        in += lines(in, static_cast<std::size_t>(end - in), out, room, state.line_length);
+    if (auto lines = kernels().wrp) in += lines(in, static_cast<std::size_t>(end - in), out, room, state.line_length);
     while (in < end) {
-        if (room > 0) {
-            std::size_t fits = static_cast<std::size_t>(room);
+        if (room > wrp_full) {
+            std::size_t fits = static_cast<std::size_t>(room - wrp_full);
             const unsigned char* limit = static_cast<std::size_t>(end - in) < fits ? end : in + fits;
-            const unsigned char* stop = find_either(in, limit, cr, lf);
-            std::memcpy(out, in, stop - in);
-            out += stop - in;
-            room -= static_cast<std::int32_t>(stop - in);
-            in = stop;
+            const unsigned char* start = in;
+            copy_run(in, find_either(in, limit, cr, lf), out);
+            room -= static_cast<std::int32_t>(in - start);
             if (in == end) break;
         }
         room = wrp_step(*in++, room, state.line_length, out);

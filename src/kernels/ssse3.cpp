@@ -1,11 +1,11 @@
-// The kernels on 16-byte blocks (SSSE3): Base64 (groups to characters and back) and the
-// block scans of the quoted-printable and line filters.
+// The kernels on 16-byte blocks (SSSE3).
 #include <tmmintrin.h>
 
+#include "base/decisions.hpp"
 #include "kernels/kernels.hpp"
+#include "module/tables.hpp"
 
 namespace mime {
-namespace ssse3 {
 namespace {
 
 struct vec {
@@ -38,12 +38,13 @@ struct vec {
     static __m128i lane(reg v, std::size_t) { return v; }
 };
 
-#include "kernels/base64_blocks.inc"  // brings compact.inc, which the scans use too
-#include "kernels/scan_blocks.inc"
+#include "kernels/base64.inc"
+#include "kernels/lines.inc"
+#include "kernels/qp.inc"
 
 }  // namespace
 
-#include "kernels/exports.inc"
+extern const kernel_table ssse3_kernels{b64_blocks,   unb64_blocks, qp_blocks,  unqp_blocks,
+                                        qpwrp_blocks, wrp_blocks,   eol_blocks, dot_blocks};
 
-}  // namespace ssse3
 }  // namespace mime

@@ -1,5 +1,6 @@
 // The module's entry point: registers the filters in the table `mime` and sets its
-// version.
+// version. Each row plugs a core into its call shape, with the way its arguments
+// are read.
 #include "codec/b64.hpp"
 #include "codec/qp.hpp"
 #include "codec/qpwrp.hpp"
@@ -18,14 +19,26 @@
 
 namespace {
 
-int dot(lua_State* L) { return mime::state_number_call(L, mime::dot_filter); }
-int b64(lua_State* L) { return mime::two_chunk_call(L, mime::b64_codec); }
-int eol(lua_State* L) { return mime::state_number_call(L, mime::eol_filter); }
-int qp(lua_State* L) { return mime::two_chunk_call(L, mime::qp_codec); }
-int qpwrp(lua_State* L) { return mime::state_number_call(L, mime::qpwrp_filter); }
-int unb64(lua_State* L) { return mime::two_chunk_call(L, mime::unb64_codec); }
-int unqp(lua_State* L) { return mime::two_chunk_call(L, mime::unqp_codec); }
-int wrp(lua_State* L) { return mime::state_number_call(L, mime::wrp_filter); }
+using mime::line_end_argument;
+using mime::parameter;
+using mime::state_reading;
+
+int dot(lua_State* L) {
+    return mime::state_number_call(L, mime::dot_filter, state_reading::uint32_or_zero, parameter::none);
+}
+int b64(lua_State* L) { return mime::two_chunk_call(L, mime::b64_codec, line_end_argument::none); }
+int eol(lua_State* L) {
+    return mime::state_number_call(L, mime::eol_filter, state_reading::int64_clamped, parameter::line_end);
+}
+int qp(lua_State* L) { return mime::two_chunk_call(L, mime::qp_codec, line_end_argument::third); }
+int qpwrp(lua_State* L) {
+    return mime::state_number_call(L, mime::qpwrp_filter, state_reading::int32_clamped, parameter::line_length);
+}
+int unb64(lua_State* L) { return mime::two_chunk_call(L, mime::unb64_codec, line_end_argument::none); }
+int unqp(lua_State* L) { return mime::two_chunk_call(L, mime::unqp_codec, line_end_argument::none); }
+int wrp(lua_State* L) {
+    return mime::state_number_call(L, mime::wrp_filter, state_reading::int32_clamped, parameter::line_length);
+}
 
 const luaL_Reg functions[] = {
     {"dot", dot},     {"b64", b64},     {"eol", eol},   {"qp", qp},

@@ -15,6 +15,10 @@ constexpr std::size_t slice_size = 32 * 1024;
 constexpr std::size_t reservation_goal = 1024 * 1024;
 constexpr std::size_t smallest_slice = 512;
 
+// What an absent line length or line end reads as.
+constexpr lua_Number default_line_length = 76;
+constexpr char default_line_end[] = "\r\n";
+
 template <class Core, class State>
 void run(output& o, const Core& core, State& state, const unsigned char* in, std::size_t size) {
     while (size > 0) {
@@ -53,12 +57,21 @@ const unsigned char* optional_bytes(lua_State* L, int index, std::size_t* size) 
 }
 
 // The caller's line end, default CR LF, taken up to its first zero byte.
-byte_span line_end_argument(lua_State* L, int index) {
+byte_span read_line_end(lua_State* L, int index) {
     std::size_t size = 0;
-    const char* text = luaL_optlstring(L, index, "\r\n", &size);
+    const char* text = luaL_optlstring(L, index, default_line_end, &size);
     const void* zero = std::memchr(text, 0, size);
     if (zero != nullptr) size = static_cast<std::size_t>(static_cast<const char*>(zero) - text);
     return {reinterpret_cast<const unsigned char*>(text), size};
+}
+
+// A Lua number as a 32-bit count: truncated toward zero, clamped to the 32-bit
+// range, NaN as 0.
+std::int32_t clamp_int32(lua_Number n) {
+    if (n != n) return 0;
+    if (n >= 2147483647.0) return INT32_MAX;
+    if (n <= -2147483648.0) return INT32_MIN;
+    return static_cast<std::int32_t>(n);
 }
 
 std::int64_t read_state(lua_State* L, state_reading reading) {
@@ -79,18 +92,12 @@ std::int64_t read_state(lua_State* L, state_reading reading) {
 
 }  // namespace
 
-std::int32_t clamp_int32(lua_Number n) {
-    if (n != n) return 0;
-    if (n >= 2147483647.0) return INT32_MAX;
-    if (n <= -2147483648.0) return INT32_MIN;
-    return static_cast<std::int32_t>(n);
-}
-
-int two_chunk_call(lua_State* L, const codec& core) {
+int two_chunk_call(lua_State* L, const codec& core, line_end_argument line_end) {
     codec_state state{};
     std::size_t carry_size = 0;
     const unsigned char* carry = optional_bytes(L, 1, &carry_size);
-    if (core.takes_line_end) state.line_end = line_end_argument(L, 3);
+    bool takes_line_end = line_end == line_end_argument::third;
+    if (takes_line_end) state.line_end = read_line_end(L, 3);
     if (carry == nullptr) {
         lua_pushnil(L);
         lua_pushnil(L);
@@ -98,7 +105,7 @@ int two_chunk_call(lua_State* L, const codec& core) {
     }
     // Missing arguments read as nil, surplus ones are dropped; the line end stays
     // anchored at index 3 while the call runs.
-    lua_settop(L, core.takes_line_end ? 3 : 2);
+    lua_settop(L, takes_line_end ? 3 : 2);
     std::size_t chunk_size = 0;
     const unsigned char* chunk = optional_bytes(L, 2, &chunk_size);
 
@@ -123,15 +130,15 @@ int two_chunk_call(lua_State* L, const codec& core) {
     return 2;
 }
 
-int state_number_call(lua_State* L, const line_filter& core) {
+int state_number_call(lua_State* L, const line_filter& core, state_reading reading, parameter third) {
     filter_state state{};
-    state.state = read_state(L, core.reading);
+    state.state = read_state(L, reading);
     std::size_t chunk_size = 0;
     const unsigned char* chunk = optional_bytes(L, 2, &chunk_size);
-    if (core.third == parameter::line_length)
+    if (third == parameter::line_length)
         state.line_length = clamp_int32(luaL_optnumber(L, 3, default_line_length));
-    else if (core.third == parameter::line_end)
-        state.line_end = line_end_argument(L, 3);
+    else if (third == parameter::line_end)
+        state.line_end = read_line_end(L, 3);
 
     if (chunk == nullptr) {
         const char* answer = core.end_of_stream(state);

@@ -1,13 +1,10 @@
-// Lookup tables shared by the codecs. All of them are built at compile time, so
-// opening the module in any number of Lua states at once needs no guard.
+// Lookup tables shared by the codecs and their kernels: plain constant data built
+// at compile time, so opening the module in any number of Lua states at once
+// needs no guard, and a kernel compiled for another instruction set reads the
+// same bytes (no code of these tables runs at run time).
 #pragma once
 
-#include <array>
-#include <cstdint>
-
 namespace mime {
-
-using byte_table = std::array<unsigned char, 256>;
 
 // Marks a byte that has no value in a table: outside the Base64 alphabet, or not
 // a hexadecimal digit.
@@ -26,17 +23,18 @@ enum qp_class : unsigned char {
     whitespace = 3,       // looks at the next two bytes for CR LF
 };
 
-inline constexpr unsigned char cr = '\r';
-inline constexpr unsigned char lf = '\n';
-
 namespace detail {
+
+struct byte_table {
+    unsigned char value[256];
+};
 
 constexpr byte_table make_base64_value() {
     byte_table table{};
-    for (auto& entry : table) entry = no_value;
+    for (auto& entry : table.value) entry = no_value;
     for (unsigned i = 0; i < 64; ++i)
-        table[static_cast<unsigned char>(base64_alphabet[i])] = static_cast<unsigned char>(i);
-    table['='] = 0;
+        table.value[static_cast<unsigned char>(base64_alphabet[i])] = static_cast<unsigned char>(i);
+    table.value['='] = 0;
     return table;
 }
 
@@ -44,30 +42,35 @@ constexpr byte_table make_qp_char_class() {
     byte_table table{};
     for (unsigned i = 0; i < 256; ++i) {
         bool printable = (i >= 33 && i <= 126 && i != '=');
-        table[i] = printable ? literal : escaped;
+        table.value[i] = printable ? literal : escaped;
     }
-    table['\t'] = whitespace;
-    table[' '] = whitespace;
-    table[cr] = carriage_return;
+    table.value['\t'] = whitespace;
+    table.value[' '] = whitespace;
+    table.value['\r'] = carriage_return;
     return table;
 }
 
 constexpr byte_table make_qp_hex_value() {
     byte_table table{};
-    for (auto& entry : table) entry = no_value;
-    for (unsigned i = 0; i < 10; ++i) table['0' + i] = static_cast<unsigned char>(i);
+    for (auto& entry : table.value) entry = no_value;
+    for (unsigned i = 0; i < 10; ++i) table.value['0' + i] = static_cast<unsigned char>(i);
     for (unsigned i = 0; i < 6; ++i) {
-        table['A' + i] = static_cast<unsigned char>(10 + i);
-        table['a' + i] = static_cast<unsigned char>(10 + i);
+        table.value['A' + i] = static_cast<unsigned char>(10 + i);
+        table.value['a' + i] = static_cast<unsigned char>(10 + i);
     }
     return table;
 }
 
+inline constexpr byte_table base64_value_table = make_base64_value();
+inline constexpr byte_table qp_char_class_table = make_qp_char_class();
+inline constexpr byte_table qp_hex_value_table = make_qp_hex_value();
+
 }  // namespace detail
 
-inline constexpr byte_table base64_value = detail::make_base64_value();
-inline constexpr byte_table qp_char_class = detail::make_qp_char_class();
-inline constexpr byte_table qp_hex_value = detail::make_qp_hex_value();
+// 256 entries each, indexed by an unsigned byte.
+inline constexpr const unsigned char (&base64_value)[256] = detail::base64_value_table.value;
+inline constexpr const unsigned char (&qp_char_class)[256] = detail::qp_char_class_table.value;
+inline constexpr const unsigned char (&qp_hex_value)[256] = detail::qp_hex_value_table.value;
 
 static_assert(base64_value['='] == 0 && base64_value['A'] == 0 && base64_value['a'] == 26);
 static_assert(base64_value['-'] == no_value && base64_value['_'] == no_value);

@@ -20,7 +20,7 @@ extern "C" {
 #include <lualib.h>
 }
 
-#include "../../fuzz/drive.hpp"
+#include "../kernels/step_vs_bulk.hpp"
 #include "mixed_data.hpp"
 
 extern "C" int luaopen_mime_core(lua_State* L);
@@ -128,31 +128,28 @@ std::string results_of(lua_State* L) {
 
 // What the step functions give for the call: the right result.
 std::string expected_of(const call& c) {
-    using namespace fuzz;
+    using namespace check;
     which w = FILTER_COUNT;
     for (unsigned i = 0; i < FILTER_COUNT; ++i)
         if (std::strcmp(filter_names[i], c.name) == 0) w = static_cast<which>(i);
-    std::string out;
+    bytes text;
     if (is_codec(w)) {
         bytes line_end = w == QP && c.has[2] ? c.text[2] : bytes("\r\n");
-        mime::codec_state s{};
-        s.line_end = span_of(line_end);
-        bytes text;
-        step_codec(w, s, reinterpret_cast<const unsigned char*>(c.text[0].data()), c.text[0].size(), text);
+        carry s = start(0, 0, line_end);
+        step(w, s, data_of(c.text[0]), c.text[0].size(), text);
         if (!c.has[1]) {
-            finish_codec(w, s, text);
+            finish(w, s, text);
             return (text.empty() ? bytes("<nil>") : text) + "|<nil>|";
         }
-        step_codec(w, s, reinterpret_cast<const unsigned char*>(c.text[1].data()), c.text[1].size(), text);
-        return text + "|" + group_of(s) + "|";
+        step(w, s, data_of(c.text[1]), c.text[1].size(), text);
+        return text + "|" + remainder(s) + "|";
     }
     bytes line_end = w == EOL && c.has[2] ? c.text[2] : bytes("\r\n");
     std::int32_t line_length = (w == WRP || w == QPWRP) && c.has[2] ? static_cast<std::int32_t>(c.number[2]) : 76;
-    mime::filter_state s{static_cast<std::int64_t>(c.number[0]), line_length, span_of(line_end)};
-    bytes text;
-    step_filter(w, s, reinterpret_cast<const unsigned char*>(c.text[1].data()), c.text[1].size(), text);
+    carry s = start(static_cast<std::int64_t>(c.number[0]), line_length, line_end);
+    step(w, s, data_of(c.text[1]), c.text[1].size(), text);
     char number[64];
-    std::snprintf(number, sizeof number, "<%.17g>|", static_cast<double>(s.state));
+    std::snprintf(number, sizeof number, "<%.17g>|", static_cast<double>(s.filter.state));
     return text + "|" + number;
 }
 
@@ -234,9 +231,9 @@ int main() {
     const std::string data = mixed_data(big, 1);
     const std::string small = mixed_data(300, 2);
     const std::string base64 = [&] {
-        std::string t;
-        mime::codec_state s{};
-        fuzz::step_codec(fuzz::B64, s, reinterpret_cast<const unsigned char*>(data.data()), data.size(), t);
+        std::string t, crlf = "\r\n";
+        check::carry s = check::start(0, 0, crlf);
+        check::step(check::B64, s, check::data_of(data), data.size(), t);
         return t + "\r\n!!";
     }();
     const std::string crlf = "\r\n", x = "x", empty = "", long_end(300, 'E');

@@ -21,7 +21,7 @@ extern "C" {
 #include <lualib.h>
 }
 
-#include "module/cpu.hpp"
+#include "kernels/kernels.hpp"
 #include "mixed_data.hpp"
 
 extern "C" int luaopen_mime_core(lua_State* L);
@@ -162,16 +162,16 @@ int main(int argc, char** argv) {
     std::vector<std::vector<std::string>> results(thread_count, std::vector<std::string>(rounds));
     std::vector<std::string> errors(thread_count);
     std::atomic<int> ready{0};
-    std::vector<mime::kernel_set> sets;
-    for (mime::kernel_set set : mime::all_kernel_sets)
-        if (mime::kernel_available(set)) sets.push_back(set);
+    std::vector<const mime::kernel_set*> sets;
+    for (const mime::kernel_set& set : mime::kernel_sets())
+        if (mime::kernel_available(set)) sets.push_back(&set);
     std::vector<std::thread> threads;
     for (int t = 0; t < thread_count; ++t) {
         threads.emplace_back([&, t] {
             // All threads open their states at the same moment.
             ready.fetch_add(1);
             while (ready.load() < thread_count) std::this_thread::yield();
-            if (t % 2 == 1) mime::use_kernels(sets[(t / 2) % sets.size()]);
+            if (t % 2 == 1) mime::use_kernels(*sets[(t / 2) % sets.size()]);
             errors[t] = run_state(data, results[t]);
         });
     }
@@ -207,7 +207,7 @@ int main(int argc, char** argv) {
     std::printf("threads: %d states on %d threads, %d rounds each, %zu bytes of results per round: all "
                 "match the single-threaded run (kernel sets:",
                 thread_count, thread_count, rounds, single[0].size());
-    for (mime::kernel_set set : sets) std::printf(" %s", mime::kernel_name(set));
+    for (const mime::kernel_set* set : sets) std::printf(" %s", set->name);
     std::printf(")\n");
     return 0;
 }

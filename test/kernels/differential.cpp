@@ -1,29 +1,21 @@
 // Every kernel set against the per-byte steps: each core's bulk routine, run
 // with each set this CPU offers, must give exactly the bytes and the state that
-// the step gives one byte at a time. Inputs sweep lengths 0 to 300 at every
-// alignment 0 to 63, every byte value, runs of CR, LF, "=", ".", space and tab,
-// wrapped Base64 and quoted-printable text, and long inputs; the starting states
-// and parameters are swept too. The first difference aborts with a description.
+// the step gives one byte at a time (test/kernels/step_vs_bulk.hpp). Inputs sweep
+// lengths 0 to 300 at every alignment 0 to 63, every byte value, runs of CR, LF,
+// "=", ".", space and tab, wrapped Base64 and quoted-printable text, and long
+// inputs; the starting states and parameters are swept too. The first difference
+// aborts with a description.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "codec/b64.hpp"
-#include "codec/qp.hpp"
-#include "codec/qpwrp.hpp"
-#include "codec/unb64.hpp"
-#include "codec/unqp.hpp"
-#include "filters/dot.hpp"
-#include "filters/eol.hpp"
-#include "filters/wrp.hpp"
-#include "module/cpu.hpp"
+#include "step_vs_bulk.hpp"
 
 namespace {
 
-using bytes = std::vector<unsigned char>;
+using check::bytes;
+using check::which;
 
 std::uint64_t seed = 0x9e3779b97f4a7c15ull;
 unsigned next_random() {
@@ -34,13 +26,11 @@ unsigned next_random() {
 }
 unsigned below(unsigned n) { return n == 0 ? 0 : next_random() % n; }
 
-const char base64_chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
 // The kinds of input, chosen in turn.
 enum kind { any_byte, special_runs, wrapped_base64, qp_text, prose, clean_base64, kinds };
 
 bytes make_input(kind k, std::size_t size) {
-    bytes in(size);
+    bytes in(size, '\0');
     static const unsigned char specials[] = {'\r', '\n', '=', '.', ' ', '\t', 'A', 'z', '0',
                                              '+',  '/',  0,   127, 128, 255, '~', '!', 'F'};
     std::size_t column = below(80);
@@ -66,7 +56,7 @@ bytes make_input(kind k, std::size_t size) {
                 if (below(50) == 0) width = 1 + below(90);
             } else {
                 unsigned r = below(200);
-                in[i] = r == 0 ? '=' : r == 1 ? ' ' : r == 2 ? '\n' : static_cast<unsigned char>(base64_chars[r % 64]);
+                in[i] = r == 0 ? '=' : r == 1 ? ' ' : r == 2 ? '\n' : static_cast<unsigned char>(mime::base64_alphabet[r % 64]);
                 ++column;
             }
             break;
@@ -77,7 +67,7 @@ bytes make_input(kind k, std::size_t size) {
                 if (i + 1 < size) in[++i] = '\n';
                 column = 0;
             } else {
-                in[i] = i + 2 >= size ? '=' : static_cast<unsigned char>(base64_chars[below(64)]);
+                in[i] = i + 2 >= size ? '=' : static_cast<unsigned char>(mime::base64_alphabet[below(64)]);
                 ++column;
             }
             break;
@@ -110,214 +100,58 @@ bytes make_input(kind k, std::size_t size) {
     return in;
 }
 
-std::string describe(const unsigned char* p, std::size_t n) {
-    std::string s;
-    char piece[8];
-    for (std::size_t i = 0; i < n; ++i) {
-        std::snprintf(piece, sizeof piece, "%02x", p[i]);
-        s += piece;
-        if (i + 1 < n) s += ' ';
-    }
-    return s;
-}
-
-[[noreturn]] void report(const char* core, mime::kernel_set set, const std::string& where,
-                         const bytes& in, const bytes& want, const bytes& got, const std::string& states) {
-    std::size_t at = 0;
-    while (at < want.size() && at < got.size() && want[at] == got[at]) ++at;
-    std::fprintf(stderr,
-                 "FAIL %s with the %s kernels differs from the per-byte step\n"
-                 "  case: %s\n  %s\n  input (%zu bytes): %s\n"
-                 "  step output (%zu bytes): %s\n  bulk output (%zu bytes): %s\n"
-                 "  first difference at output byte %zu\n",
-                 core, mime::kernel_name(set), where.c_str(), states.c_str(), in.size(),
-                 describe(in.data(), in.size()).c_str(), want.size(),
-                 describe(want.data(), want.size()).c_str(), got.size(),
-                 describe(got.data(), got.size()).c_str(), at);
-    std::abort();
-}
-
-// An output area of exactly `bound` bytes with a guard after it, at `align`.
-struct output_area {
-    bytes storage;
-    std::size_t align, bound;
-    output_area(std::size_t bound_, std::size_t align_) : storage(bound_ + align_ + 64, 0xa5), align(align_), bound(bound_) {}
-    unsigned char* begin() { return storage.data() + align; }
-    bool guard_intact() const {
-        for (std::size_t i = align + bound; i < storage.size(); ++i)
-            if (storage[i] != 0xa5) return false;
-        return true;
-    }
-};
-
-// --- The per-byte references --------------------------------------------------
-
-using codec_step = void (*)(mime::codec_state&, unsigned char, unsigned char*&);
-using filter_step = void (*)(mime::filter_state&, unsigned char, unsigned char*&);
-
-void b64_ref(mime::codec_state& s, unsigned char c, unsigned char*& out) {
-    s.count = mime::b64_push_byte(c, s.group, s.count, out);
-}
-void unb64_ref(mime::codec_state& s, unsigned char c, unsigned char*& out) {
-    s.count = mime::unb64_push_char(c, s.group, s.count, out);
-}
-void qp_ref(mime::codec_state& s, unsigned char c, unsigned char*& out) {
-    s.count = mime::qp_push_byte(c, s.group, s.count, s.line_end, out);
-}
-void unqp_ref(mime::codec_state& s, unsigned char c, unsigned char*& out) {
-    s.count = mime::unqp_push_char(c, s.group, s.count, out);
-}
-void qpwrp_ref(mime::filter_state& s, unsigned char c, unsigned char*& out) {
-    s.state = mime::qpwrp_step(c, static_cast<std::int32_t>(s.state), s.line_length, out);
-}
-void wrp_ref(mime::filter_state& s, unsigned char c, unsigned char*& out) {
-    s.state = mime::wrp_step(c, static_cast<std::int32_t>(s.state), s.line_length, out);
-}
-void eol_ref(mime::filter_state& s, unsigned char c, unsigned char*& out) {
-    s.state = mime::eol_push_char(c, s.state, s.line_end, out);
-}
-void dot_ref(mime::filter_state& s, unsigned char c, unsigned char*& out) {
-    s.state = mime::dot_step(c, s.state, out);
-}
-
-struct codec_case {
-    const char* name;
-    const mime::codec& core;
-    codec_step step;
-};
-
-struct filter_case {
-    const char* name;
-    const mime::line_filter& core;
-    filter_step step;
-};
-
-const codec_case codecs[] = {
-    {"b64", mime::b64_codec, b64_ref},
-    {"unb64", mime::unb64_codec, unb64_ref},
-    {"qp", mime::qp_codec, qp_ref},
-    {"unqp", mime::unqp_codec, unqp_ref},
-};
-
-const filter_case filters[] = {
-    {"qpwrp", mime::qpwrp_filter, qpwrp_ref},
-    {"wrp", mime::wrp_filter, wrp_ref},
-    {"eol", mime::eol_filter, eol_ref},
-    {"dot", mime::dot_filter, dot_ref},
-};
+std::vector<const mime::kernel_set*> sets;
+unsigned long checked = 0;
 
 const char* const line_ends[] = {"\r\n", "\n", "", "<end>"};
 
-mime::byte_span span_of(const char* text) {
-    return {reinterpret_cast<const unsigned char*>(text), std::strlen(text)};
-}
-
-std::vector<mime::kernel_set> sets;
-unsigned long checked = 0;
-
-void check_codec(const codec_case& c, const bytes& prefix, const bytes& in, std::size_t align,
-                 const char* line_end, const std::string& where) {
-    mime::codec_state start{};
-    start.line_end = span_of(line_end);
-    // A reachable starting state: the step run over a short prefix.
-    bytes scratch(prefix.size() * 8 + 64);
-    unsigned char* sink = scratch.data();
-    for (unsigned char b : prefix) c.step(start, b, sink);
-
-    mime::codec_state want_state = start;
-    bytes want(in.size() * 8 + 64);
-    unsigned char* w = want.data();
-    for (unsigned char b : in) c.step(want_state, b, w);
-    want.resize(static_cast<std::size_t>(w - want.data()));
-
-    bytes source(in.size() + align);
-    if (!in.empty()) std::memcpy(source.data() + align, in.data(), in.size());
-    for (mime::kernel_set set : sets) {
-        if (!mime::use_kernels(set)) std::abort();
-        mime::codec_state state = start;
-        std::size_t bound = c.core.bound(state, in.size());
-        output_area area(bound, (align * 7) % 64);
-        unsigned char* end = c.core.bulk(state, source.data() + align, in.size(), area.begin());
-        bytes got(area.begin(), end);
-        std::string states = "pending before: " + describe(start.group, start.count) +
-                             "; after, step: " + describe(want_state.group, want_state.count) +
-                             "; bulk: " + describe(state.group, state.count) + "; line end \"" + line_end + "\"";
-        if (got != want || state.count != want_state.count ||
-            std::memcmp(state.group, want_state.group, state.count) != 0)
-            report(c.name, set, where, in, want, got, states);
-        if (got.size() > bound || !area.guard_intact())
-            report(c.name, set, where + " (wrote past its bound)", in, want, got, states);
-        ++checked;
-    }
-}
-
-void check_filter(const filter_case& f, std::int64_t state0, std::int32_t line_length, const char* line_end,
-                  const bytes& in, std::size_t align, const std::string& where) {
-    mime::filter_state start{};
-    start.state = state0;
-    start.line_length = line_length;
-    start.line_end = span_of(line_end);
-    mime::filter_state want_state = start;
-    bytes want(in.size() * 8 + 64);
-    unsigned char* w = want.data();
-    for (unsigned char b : in) f.step(want_state, b, w);
-    want.resize(static_cast<std::size_t>(w - want.data()));
-
-    bytes source(in.size() + align);
-    if (!in.empty()) std::memcpy(source.data() + align, in.data(), in.size());
-    for (mime::kernel_set set : sets) {
-        if (!mime::use_kernels(set)) std::abort();
-        mime::filter_state state = start;
-        std::size_t bound = f.core.bound(state, in.size());
-        output_area area(bound, (align * 5) % 64);
-        unsigned char* end = f.core.bulk(state, source.data() + align, in.size(), area.begin());
-        bytes got(area.begin(), end);
-        std::string states = "state before " + std::to_string(state0) + ", after: step " +
-                             std::to_string(want_state.state) + ", bulk " + std::to_string(state.state) +
-                             "; line length " + std::to_string(line_length) + "; line end \"" + line_end + "\"";
-        if (got != want || state.state != want_state.state) report(f.name, set, where, in, want, got, states);
-        if (got.size() > bound || !area.guard_intact())
-            report(f.name, set, where + " (wrote past its bound)", in, want, got, states);
-        ++checked;
-    }
-}
-
+// Each filter over `in` at `align`, from a reachable state, with every set.
 void check_all(const bytes& in, std::size_t align, const std::string& where) {
-    for (const codec_case& c : codecs) {
-        bytes prefix = make_input(static_cast<kind>(below(kinds)), below(6));
-        const char* line_end = line_ends[below(4)];
-        check_codec(c, prefix, in, align, line_end, where + ", prefix " + describe(prefix.data(), prefix.size()));
-    }
     static const std::int32_t lengths[] = {76, 0, 1, 2, 3, 4, 5, 64, 75, 77};
-    for (const filter_case& f : filters) {
+    for (unsigned f = 0; f < check::FILTER_COUNT; ++f) {
+        which w = static_cast<which>(f);
+        const bytes line_end = line_ends[below(4)];
         std::int32_t line_length = below(3) == 0 ? lengths[below(10)] : static_cast<std::int32_t>(below(100));
-        std::int64_t state;
-        if (f.name[0] == 'e') {
+        std::int64_t state = 0;
+        if (w == check::EOL) {
             static const std::int64_t eol_states[] = {0, 10, 13, 5};
             state = eol_states[below(4)];
-        } else if (f.name[0] == 'd') {
+        } else if (w == check::DOT) {
             static const std::int64_t dot_states[] = {0, 1, 2, 5};
             state = dot_states[below(4)];
-        } else {
+        } else if (!check::is_codec(w)) {
             state = static_cast<std::int64_t>(below(line_length + 8)) - 4;
             if (below(50) == 0) state = below(2) ? INT32_MIN : INT32_MAX;
         }
-        check_filter(f, state, line_length, line_ends[below(4)], in, align, where);
+        check::carry start = check::start(state, line_length, line_end);
+        std::string context = where;
+        if (check::is_codec(w)) {
+            // A reachable pending group: the step run over a short prefix.
+            bytes prefix = make_input(static_cast<kind>(below(kinds)), below(6)), ignored;
+            check::step(w, start, check::data_of(prefix), prefix.size(), ignored);
+            context += ", prefix " + check::shown(prefix);
+        }
+        for (const mime::kernel_set* set : sets) {
+            check::select(*set);
+            check::carry c = start;
+            check::step_vs_bulk(w, c, check::data_of(in), in.size(), context, align);
+            ++checked;
+        }
     }
 }
 
 }  // namespace
 
 int main() {
-    for (mime::kernel_set set : mime::all_kernel_sets)
-        if (mime::kernel_available(set)) sets.push_back(set);
+    for (const mime::kernel_set& set : mime::kernel_sets())
+        if (mime::kernel_available(set)) sets.push_back(&set);
     std::printf("kernel sets on this CPU:");
-    for (mime::kernel_set set : sets) std::printf(" %s", mime::kernel_name(set));
-    std::printf(" (default %s)\n", mime::kernel_name(mime::default_kernels()));
+    for (const mime::kernel_set* set : sets) std::printf(" %s", set->name);
+    std::printf(" (default %s)\n", mime::default_kernels().name);
 
     // Every byte value, at every alignment.
-    bytes all(256);
-    for (unsigned i = 0; i < 256; ++i) all[i] = static_cast<unsigned char>(i);
+    bytes all(256, '\0');
+    for (unsigned i = 0; i < 256; ++i) all[i] = static_cast<char>(i);
     for (std::size_t align = 0; align < 64; ++align) check_all(all, align, "every byte value");
 
     // Lengths 0 to 300 at every alignment, each kind of input in turn.

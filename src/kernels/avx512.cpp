@@ -1,15 +1,21 @@
-// Base64 kernels on 64-byte blocks (AVX-512 with VBMI and VBMI2): 48 bytes to 64
-// characters by one byte permutation, one multishift and one table permutation;
-// and back, with the bytes outside the alphabet dropped by one compress.
+// The kernels of the AVX-512 set (with VBMI and VBMI2). Base64 on 64-byte blocks:
+// 48 bytes to 64 characters by one byte permutation, one multishift and one table
+// permutation; and back, with the bytes outside the alphabet dropped by one
+// compress. The text filters on 32-byte blocks, as in the AVX2 set.
 #include <immintrin.h>
 
+#include "base/decisions.hpp"
 #include "kernels/kernels.hpp"
+#include "module/tables.hpp"
 
 namespace mime {
-namespace avx512 {
 namespace {
 
-constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+#include "kernels/avx2_vector.inc"
+#include "kernels/lines.inc"
+#include "kernels/qp.inc"
+
+// {=================================================================== Base64
 
 // For each of the 128 ASCII bytes: its value, or 0x80 outside the alphabet ("="
 // included: a block holding one is left to the portable code).
@@ -19,8 +25,8 @@ struct ascii_values {
 
 constexpr ascii_values make_values() {
     ascii_values t{};
-    for (unsigned i = 0; i < 128; ++i) t.value[i] = 0x80;
-    for (unsigned i = 0; i < 64; ++i) t.value[static_cast<unsigned char>(alphabet[i])] = static_cast<unsigned char>(i);
+    for (unsigned i = 0; i < 128; ++i)
+        t.value[i] = base64_value[i] == no_value || i == '=' ? 0x80 : base64_value[i];
     return t;
 }
 
@@ -60,12 +66,10 @@ inline void pack_values(__m512i v, unsigned char* out) {
 // for one more block.
 constexpr std::size_t batch = 4096;
 
-}  // namespace
-
-std::size_t b64_encode(const unsigned char* in, std::size_t size, unsigned char* out) {
+std::size_t b64_blocks(const unsigned char* in, std::size_t size, unsigned char* out) {
     const __m512i spread = load(orders.spread);
     const __m512i shifts = _mm512_set1_epi64(0x3036242a1016040a);  // the bit offset of each field
-    const __m512i lookup = load(alphabet);
+    const __m512i lookup = load(base64_alphabet);
     std::size_t done = 0;
     while (size - done >= 64) {  // a whole vector is read, 48 bytes taken
         __m512i groups = _mm512_permutexvar_epi8(spread, load(in + done));
@@ -77,7 +81,7 @@ std::size_t b64_encode(const unsigned char* in, std::size_t size, unsigned char*
     return done;
 }
 
-std::size_t unb64_decode(const unsigned char* in, std::size_t size, unsigned char*& out_ref,
+std::size_t unb64_blocks(const unsigned char* in, std::size_t size, unsigned char*& out_ref,
                          unsigned char* quartet, unsigned& count) {
     if (size < 64) return 0;
     for (unsigned k = 0; k < count; ++k)
@@ -115,10 +119,16 @@ std::size_t unb64_decode(const unsigned char* in, std::size_t size, unsigned cha
         out[2] = static_cast<unsigned char>(v);
     }
     count = static_cast<unsigned>(held - k);
-    for (unsigned j = 0; j < count; ++j) quartet[j] = static_cast<unsigned char>(alphabet[gathered[k + j]]);
+    for (unsigned j = 0; j < count; ++j) quartet[j] = static_cast<unsigned char>(base64_alphabet[gathered[k + j]]);
     out_ref = out;
     return i;
 }
 
-}  // namespace avx512
+// }==============================================================================
+
+}  // namespace
+
+extern const kernel_table avx512_kernels{b64_blocks,   unb64_blocks, qp_blocks,  unqp_blocks,
+                                         qpwrp_blocks, wrp_blocks,   eol_blocks, dot_blocks};
+
 }  // namespace mime

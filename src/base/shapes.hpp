@@ -1,5 +1,6 @@
-// The two shapes a filter can take, written without Lua so that tests and fuzzers
-// can drive the cores directly. The Lua glue (glue.hpp) plugs each shape into Lua.
+// The two shapes a filter can take, with nothing of Lua in them, so that tests and
+// fuzzers drive the cores directly. The Lua glue (module/glue.hpp) plugs each shape
+// into Lua and reads the arguments.
 #pragma once
 
 #include <cstddef>
@@ -7,16 +8,14 @@
 
 namespace mime {
 
+inline constexpr unsigned char cr = '\r';
+inline constexpr unsigned char lf = '\n';
+
 // Bytes owned by someone else: the caller's line end, for instance.
 struct byte_span {
     const unsigned char* data;
     std::size_t size;
 };
-
-inline unsigned char* put(unsigned char* out, byte_span bytes) {
-    for (std::size_t i = 0; i < bytes.size; ++i) out[i] = bytes.data[i];
-    return out + bytes.size;
-}
 
 // a * b + c, or SIZE_MAX when that does not fit: reservations are checked, never wrapped.
 inline std::size_t size_bound(std::size_t a, std::size_t b, std::size_t c) {
@@ -26,9 +25,9 @@ inline std::size_t size_bound(std::size_t a, std::size_t b, std::size_t c) {
 
 // Two-chunk call: the carry-over is a string of unfinished input bytes.
 struct codec_state {
-    unsigned char group[4];          // pending bytes, as they came
-    unsigned count;                  // how many of them
-    byte_span line_end;              // what a CR LF becomes (quoted-printable encoder)
+    unsigned char group[4];  // pending bytes, as they came
+    unsigned count;          // how many of them
+    byte_span line_end;      // what a CR LF becomes (quoted-printable encoder)
 };
 
 struct codec {
@@ -41,7 +40,6 @@ struct codec {
     // End of stream for an encoder (flushes the pending group); null for a decoder,
     // which discards it.
     unsigned char* (*finish)(codec_state& state, unsigned char* out);
-    bool takes_line_end;
 };
 
 // Most bytes any finish writes: three escapes and a soft line break.
@@ -49,41 +47,17 @@ inline constexpr std::size_t finish_bound = 16;
 
 // State-number call: the carry-over is a number.
 struct filter_state {
-    std::int64_t state;              // room, last_break or line_state
-    std::int32_t line_length;        // the wrappers
-    byte_span line_end;              // the end-of-line normaliser
+    std::int64_t state;        // room, last_break or line_state
+    std::int32_t line_length;  // the wrappers
+    byte_span line_end;        // the end-of-line normaliser
 };
-
-// How the state argument is read from a Lua number.
-enum class state_reading : unsigned char {
-    int32_clamped,   // truncated toward zero, clamped to the 32-bit range, NaN as 0
-    int64_clamped,   // truncated toward zero, clamped to the 64-bit range, NaN as 0
-    uint32_or_zero,  // truncated toward zero; negative, NaN or 2^32 and above as 0
-};
-
-// The optional third argument.
-enum class parameter : unsigned char { none, line_length, line_end };
 
 struct line_filter {
-    state_reading reading;
-    parameter third;
     // The answer to a nil chunk: the output, or null for nil; sets the new state.
     const char* (*end_of_stream)(filter_state& state);
     std::size_t (*bound)(const filter_state& state, std::size_t size);
     unsigned char* (*bulk)(filter_state& state, const unsigned char* in, std::size_t size,
                            unsigned char* out);
 };
-
-inline constexpr std::int32_t default_line_length = 76;
-
-}  // namespace mime
-
-namespace mime {
-
-// One character placed on a line: `room` goes down by one, but never below the
-// smallest 32-bit value (reachable only with a line length near it).
-inline std::int32_t room_after_one(std::int32_t room) {
-    return room == INT32_MIN ? room : room - 1;
-}
 
 }  // namespace mime

@@ -1,5 +1,6 @@
-// Finding the end of a run of bytes that need no decision. Eight bytes are tested
-// at a time; the exact position is then found within the word.
+// Finding the end of a run of bytes that need no decision, and copying the run.
+// Eight bytes are tested at a time; the exact position is then found within the
+// word. For the portable code of the cores (the kernels scan a block at a time).
 #pragma once
 
 #include <cstddef>
@@ -59,6 +60,14 @@ inline const unsigned char* find_stop(const unsigned char* p, const unsigned cha
     }
     while (p < end && !stops[*p]) ++p;
     return p;
+}
+
+// Copies the run from `in` up to `stop` unchanged; both move past it.
+inline void copy_run(const unsigned char*& in, const unsigned char* stop, unsigned char*& out) {
+    std::size_t size = static_cast<std::size_t>(stop - in);
+    std::memcpy(out, in, size);
+    out += size;
+    in = stop;
 }
 
 }  // namespace mime
