@@ -28,12 +28,14 @@ mkdir -p "$reports"
 ubsan="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan"
 asan_common="abort_on_error=1:detect_odr_violation=0:log_path=$reports/asan"
 
-# The interpreters are not built with the runtime: it is preloaded. None of the
-# interpreters (nor busted, nor the shells the command-line tests start) leaves
-# anything allocated at exit, so leak detection stays on everywhere.
-# The busted runs are those registered with ctest, run here with one option
-# more: the command-line tests that cap the address space (ulimit -v) cannot run
-# under AddressSanitizer, whose shadow memory alone is larger than the cap.
+# The interpreters are not built with the runtime: it is preloaded, and leak
+# detection stays on. A preloaded runtime also reaches every program a test
+# starts, and some system tools (script, tr, python3) leak at exit or abort
+# under it, so the tests that drive external programs (tagged #shell and
+# #python3) stay out of these runs; the module itself is exercised by the rest.
+# The busted runs are those registered with ctest, with these options more; the
+# tests that cap the address space (ulimit -v) cannot run under
+# AddressSanitizer either, whose shadow memory alone is larger than the cap.
 preload="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)"
 status=0
 ctest --test-dir "$asan_build" -N -V -R '^busted-' | sed -n 's/^.*Test command: //p' >"$asan_build/busted-commands"
@@ -41,7 +43,7 @@ ctest --test-dir "$asan_build" -N -V -R '^busted-' | sed -n 's/^.*Test command: 
 while read -r command; do
   echo "== $command"
   eval "LD_PRELOAD=\"\$preload\" ASAN_OPTIONS=\"\$asan_common:detect_leaks=1\" UBSAN_OPTIONS=\"\$ubsan\" \
-    $command --filter-out='in bounded memory'" >"$asan_build/busted.log" 2>&1 || {
+    $command --exclude-tags=shell,python3 --filter-out='in bounded memory'" >"$asan_build/busted.log" 2>&1 || {
     grep -E '^not ok|^# ' "$asan_build/busted.log" | head -40 >&2
     status=1
   }
