@@ -7,15 +7,26 @@ extern "C" {
 #include <lua.h>
 }
 
+#include <cstddef>
 #include <cstdint>
+
+#if LUA_VERSION_NUM <= 501
+#include <dlfcn.h>
+#endif
 
 namespace mime {
 
 #if LUA_VERSION_NUM <= 501
 
-// Lua 5.1 and LuaJIT join the blocks of a luaL_Buffer as they go, copying a large
-// result many times; the output writer grows a box of its own there instead.
-#define MIME_OUTPUT_OWN_BOX 1
+inline std::size_t userdata_length(lua_State* L, int index) { return lua_objlen(L, index); }
+
+// The largest userdata the interpreter can make. LuaJIT (which shares 5.1's
+// interface, so a module built for 5.1 may run in it) refuses anything above
+// 0x7fffff00 bytes; it is told apart by a function only it exports.
+inline std::size_t largest_userdata() {
+    static const bool luajit = dlsym(RTLD_DEFAULT, "luaJIT_setmode") != nullptr;
+    return luajit ? std::size_t{0x7fffff00} : SIZE_MAX;
+}
 
 // The table of a library name, as Lua 5.1 finds it: package.loaded[name], else the
 // global of that name (created if missing, and then stored in package.loaded).
@@ -27,7 +38,9 @@ inline bool is_integer(lua_State*, int) { return false; }
 
 #else
 
-#define MIME_OUTPUT_OWN_BOX 0
+inline std::size_t userdata_length(lua_State* L, int index) { return lua_rawlen(L, index); }
+
+inline std::size_t largest_userdata() { return SIZE_MAX; }
 
 inline void register_library(lua_State* L, const char* name, const luaL_Reg* functions) {
     luaL_getsubtable(L, LUA_REGISTRYINDEX, "_LOADED");

@@ -4,8 +4,6 @@
 
 namespace mime {
 
-#if MIME_OUTPUT_OWN_BOX
-
 namespace {
 
 // The registry key of the kept box: the address of this variable.
@@ -36,9 +34,9 @@ void output_grow(output& o, std::size_t room) {
     if (o.box == 0 && needed <= kept_box_limit) {
         lua_pushlightuserdata(o.L, &kept_box_key);
         lua_rawget(o.L, LUA_REGISTRYINDEX);
-        if (lua_type(o.L, -1) == LUA_TUSERDATA && lua_objlen(o.L, -1) >= needed) {
+        if (lua_type(o.L, -1) == LUA_TUSERDATA && userdata_length(o.L, -1) >= needed) {
             auto* kept = static_cast<unsigned char*>(lua_touserdata(o.L, -1));
-            std::size_t capacity = lua_objlen(o.L, -1);
+            std::size_t capacity = userdata_length(o.L, -1);
             // Taken out of the registry while in use: a call made from a finalizer
             // in the middle of this one finds no box to share.
             lua_pushlightuserdata(o.L, &kept_box_key);
@@ -49,12 +47,14 @@ void output_grow(output& o, std::size_t room) {
         }
         lua_pop(o.L, 1);
     }
-    std::size_t capacity = o.capacity <= SIZE_MAX / 2 ? o.capacity * 2 : SIZE_MAX;
+    // Doubled up to the interpreter's limit; past it only the exact need, which
+    // the interpreter then refuses.
+    std::size_t limit = largest_userdata();
+    if (needed > limit) luaL_error(o.L, "not enough memory");
+    std::size_t capacity = o.capacity <= limit / 2 ? o.capacity * 2 : limit;
     if (capacity < needed) capacity = needed;
     // The old storage stays anchored (in the writer or on the stack) until copied.
     move_to_box(o, static_cast<unsigned char*>(lua_newuserdata(o.L, capacity)), capacity);
 }
-
-#endif
 
 }  // namespace mime

@@ -10,20 +10,22 @@
 
 namespace mime {
 
-#if MIME_OUTPUT_OWN_BOX
-
 // The first block lives in the writer itself; a larger result moves to one
-// userdata box on the Lua stack, enlarged geometrically and freed by Lua. A box
-// of up to `kept_box_limit` bytes is kept in the registry after the call and
-// taken again by the next large call in the same Lua state, so that streaming in
-// large chunks does not allocate, fault in and free a fresh box every time.
+// userdata box on the Lua stack, enlarged geometrically (never past what the
+// interpreter can make) and freed by Lua, so that a failed allocation is Lua's
+// own memory error on every version. A box of up to `kept_box_limit` bytes is
+// kept in the registry after the call and taken again by the next large call in
+// the same Lua state, so that streaming in large chunks does not allocate, fault
+// in and free a fresh box every time.
+inline constexpr std::size_t first_block_size = 8192;
+
 struct output {
     lua_State* L;
     unsigned char* base;
     std::size_t size;
     std::size_t capacity;
     int box;  // stack index of the box, 0 while the first block is in use
-    unsigned char first[LUAL_BUFFERSIZE];
+    unsigned char first[first_block_size];
 };
 
 inline constexpr std::size_t kept_box_limit = 1024 * 1024;
@@ -56,40 +58,5 @@ inline void output_push(output& o) {
 inline std::size_t output_size(const output& o) { return o.size; }
 
 inline std::size_t output_available(const output& o) { return o.capacity - o.size; }
-
-#else
-
-// The version's own luaL_Buffer, which keeps its storage on the Lua stack: nothing
-// else is pushed or popped between output_start and output_push.
-struct output {
-    luaL_Buffer buffer;
-    unsigned char* reserved;  // where the last reservation starts
-    std::size_t size;
-};
-
-inline void output_start(output& o, lua_State* L) {
-    luaL_buffinit(L, &o.buffer);
-    o.reserved = nullptr;
-    o.size = 0;
-}
-
-inline unsigned char* output_reserve(output& o, std::size_t room) {
-    o.reserved = reinterpret_cast<unsigned char*>(luaL_prepbuffsize(&o.buffer, room));
-    return o.reserved;
-}
-
-inline void output_commit(output& o, unsigned char* end) {
-    std::size_t added = static_cast<std::size_t>(end - o.reserved);
-    luaL_addsize(&o.buffer, added);
-    o.size += added;
-}
-
-inline void output_push(output& o) { luaL_pushresult(&o.buffer); }
-
-inline std::size_t output_available(const output& o) { return o.buffer.size - o.buffer.n; }
-
-inline std::size_t output_size(const output& o) { return o.size; }
-
-#endif
 
 }  // namespace mime
