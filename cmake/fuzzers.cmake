@@ -1,7 +1,8 @@
 # The libFuzzer fuzzers of fuzz/ (MIME_FUZZ=ON, clang++ only; the sanitizers come
 # from cmake/sanitizers.cmake):
 #   fuzz_cores  the Lua-free cores, every kernel set against the per-byte steps
-#   fuzz_lua    the glue, embedding Lua, against the model of test/model.lua
+#   fuzz_lua    the glue, embedding Lua 5.1, against the model of test/model.lua
+#   fuzz_lua_54 the same embedding Lua 5.4
 
 # mime_add_fuzzer(<target> <source>): a fuzzer of the cores alone.
 function(mime_add_fuzzer target source)
@@ -25,3 +26,4 @@ endfunction()
 
 mime_add_fuzzer(fuzz_cores fuzz/fuzz_cores.cpp)
 mime_add_lua_fuzzer(fuzz_lua 5.1 fuzz/fuzz_lua.cpp)
+mime_add_lua_fuzzer(fuzz_lua_54 5.4 fuzz/fuzz_lua.cpp)

@@ -1,4 +1,4 @@
-// Fuzzer for the Lua glue: embeds Lua 5.1, opens the module and loads the model of
+// Fuzzer for the Lua glue: embeds Lua (5.1 and 5.4, one fuzzer each), opens the module and loads the model of
 // the eight filters (test/model.lua, written in Lua from the documented rules, the
 // same model the busted suite checks against), then calls one function of each
 // with the same fuzzer-chosen arguments of every Lua type (nil, booleans, numbers
@@ -7,7 +7,9 @@
 // raise Lua's argument error for the same argument ("bad argument #N"), or both
 // return the same two results (same types, same values).
 // Input: the function, the argument count, a kind (and value) per argument; the
-// bytes left over are the data that "data" arguments hold.
+// bytes left over are the data that "data" arguments hold, once or repeated up to
+// 128 times, so that results cross the glue's 32 KiB slices and the kept 1 MiB
+// box.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -91,7 +93,12 @@ void push_argument(lua_State* L, reader& r, const bytes& data) {
         lua_pushlstring(L, b.data(), b.size());
         break;
     }
-    case 6:
+    case 6: {
+        bytes repeated;
+        for (unsigned i = 1u << (r.byte() % 8); i > 0; --i) repeated += data;
+        lua_pushlstring(L, repeated.data(), repeated.size());
+        break;
+    }
     case 7: lua_pushlstring(L, data.data(), data.size()); break;
     case 8:
         lua_pushstring(L, numeric_strings[r.byte() % (sizeof numeric_strings / sizeof numeric_strings[0])]);

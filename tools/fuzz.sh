@@ -13,16 +13,18 @@ sh tools/deps.sh fuzz
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMIME_FUZZ=ON -DBUILD_TESTING=OFF -DMIME_TEST_EVERY_LUA=OFF >/dev/null
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_cores fuzz_lua
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_cores fuzz_lua fuzz_lua_54
 
 mkdir -p "$build/findings"
 status=0
 summary=""
-for fuzzer in fuzz_cores fuzz_lua; do
+for fuzzer in fuzz_cores fuzz_lua fuzz_lua_54; do
   # Work on a copy of the seeds: what the run adds stays in the build directory.
   corpus="$build/corpus/$fuzzer"
+  seeds=$fuzzer
+  [ -d "fuzz/corpus/$seeds" ] || seeds=fuzz_lua  # the Lua fuzzers share their seeds
   mkdir -p "$corpus"
-  cp fuzz/corpus/$fuzzer/* "$corpus"/
+  cp fuzz/corpus/$seeds/* "$corpus"/
   log="$build/$fuzzer.log"
   echo "== $fuzzer: $seconds s"
   started=$(date +%s)
