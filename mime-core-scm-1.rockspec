@@ -33,8 +33,8 @@ build = {
   },
 }
 -- The busted suite under the rock's Lua, with the busted the system has
--- (nothing to fetch): test/luarocks_test.lua builds the module for it first.
+-- (nothing to fetch): test/run_rock_suite.lua builds the module for it first.
 test = {
   type = "command",
-  script = "test/luarocks_test.lua",
+  script = "test/run_rock_suite.lua",
 }

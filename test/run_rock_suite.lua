@@ -1,6 +1,7 @@
 -- What `luarocks test` runs, under the Lua the rock is for: builds the module
 -- for that Lua in build-rock-<version>/ and runs the busted suite (the busted
--- that the system has) against it. Arguments go to busted, e.g.
+-- that the system has) against it. Not named *_test.lua, which busted would
+-- take for a test file. Arguments go to busted, e.g.
 --   luarocks --lua-version 5.4 test -- --exclude-tags=slow
 local root = debug.getinfo(1, "S").source:match("^@(.*)[/\\]test[/\\][^/\\]*$") or "."
 local version = rawget(_G, "jit") and "luajit" or _VERSION:match("%d+%.%d+")
