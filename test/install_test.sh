@@ -5,7 +5,18 @@
 set -e
 cmake=$1 build=$2 version=$3
 prefix=$(mktemp -d)
-trap 'rm -rf "$prefix"' EXIT
+# The build folder's record of a real install of the user's stays as it was.
+for record in install_manifest.txt install_directories.txt; do
+  [ ! -e "$build/$record" ] || cp "$build/$record" "$prefix.$record"
+done
+restore() {
+  for record in install_manifest.txt install_directories.txt; do
+    rm -f "$build/$record"
+    [ ! -e "$prefix.$record" ] || mv "$prefix.$record" "$build/$record"
+  done
+  rm -rf "$prefix"
+}
+trap restore EXIT
 "$cmake" --install "$build" --prefix "$prefix" >/dev/null
 for file in "lib/lua/$version/mime/core.so" "share/lua/$version/mime/stream.lua" \
     "share/lua/$version/mime/header.lua" bin/mimefilter share/man/man1/mimefilter.1; do
