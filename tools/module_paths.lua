@@ -10,8 +10,8 @@
 -- for this Lua is <build>/lua-<version>/mime/core.so (lua-5.2, lua-5.3,
 -- lua-5.4, lua-luajit, as a full build makes them beside the main one), or
 -- <build>/mime/core.so when the folder was configured for this Lua. When it
--- holds neither, the search paths stay as they are (an installed module is
--- found as usual) and a failing require "mime.core" names the build missing.
+-- holds neither, package.cpath stays as it is (an installed module is found
+-- as usual) and a failing require "mime.core" names the build missing.
 
 if package.loaded["mime.module_paths"] then return end
 package.loaded["mime.module_paths"] = true
@@ -48,9 +48,10 @@ elseif exists(build .. "/mime/core.so") then
   if configured == nil or configured == version then folder = build end
 end
 
+-- The Lua layers serve every Lua version.
+package.path = root .. "/lua/?.lua;" .. package.path
 if folder then
   package.cpath = folder .. "/?.so;" .. package.cpath
-  package.path = root .. "/lua/?.lua;" .. package.path
   return
 end
 
