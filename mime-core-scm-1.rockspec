@@ -21,6 +21,7 @@ build = {
   install = {
     bin = { mimefilter = "bin/mimefilter" },
   },
+  copy_directories = { "docs" },
   type = "cmake",
   variables = {
     CMAKE_BUILD_TYPE = "Release",
@@ -30,4 +31,10 @@ build = {
     MIME_INSTALL_LMOD = "$(LUADIR)",
     BUILD_TESTING = "OFF",
   },
+}
+-- The busted suite under the rock's Lua, with the busted the system has
+-- (nothing to fetch): test/run_rock_suite.lua builds the module for it first.
+test = {
+  type = "command",
+  script = "test/run_rock_suite.lua",
 }

@@ -10,9 +10,9 @@
 -- strict: a part that is not valid Base64 or quoted-printable is reported
 -- with the offset of its first bad byte.
 
-local stream = require "mime.stream"
-
 local here = arg[0]:match("^(.*[/\\])") or "./"
+dofile(here .. "../tools/module_paths.lua") -- from a checkout, the module built there
+local stream = require "mime.stream"
 local sample = dofile(here .. "sample_content.lua")
 
 local input = io.stdin

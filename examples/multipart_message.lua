@@ -8,9 +8,9 @@
 -- a file or a network connection: every piece is encoded and written at once,
 -- so nothing but the current piece is held in memory.
 
-local stream = require "mime.stream"
-
 local here = arg[0]:match("^(.*[/\\])") or "./"
+dofile(here .. "../tools/module_paths.lua") -- from a checkout, the module built there
+local stream = require "mime.stream"
 local sample = dofile(here .. "sample_content.lua")
 
 local CRLF = "\r\n"

@@ -8,6 +8,8 @@
 -- Without MESSAGE a short sample message is used; without OUTPUT the data is
 -- written to standard output.
 
+-- Run from a checkout, find the module built there for this Lua.
+dofile((arg[0]:match("^(.*[/\\])") or "./") .. "../tools/module_paths.lua")
 local stream = require "mime.stream"
 
 local SAMPLE = table.concat({

@@ -9,6 +9,8 @@
 -- OUTPUT the encoded text goes to a temporary file. Temporary files are
 -- removed at the end. Prints the sizes and the most memory Lua held.
 
+-- Run from a checkout, find the module built there for this Lua.
+dofile((arg[0]:match("^(.*[/\\])") or "./") .. "../tools/module_paths.lua")
 local stream = require "mime.stream"
 
 local BLOCK_SIZE = 64 * 1024

@@ -146,14 +146,20 @@ Input, output and the module failing.
   $ mimefilter --version > /dev/full
   mimefilter: cannot write output: No space left on device
   [1]
-  $ LUA_CPATH=/nonexistent/?.so mimefilter b64 < /dev/null 2> error; echo "[$?]"; head -n 1 error
+  $ LUA_CPATH=/nonexistent/?.so MIME_BUILD_DIR=/nonexistent mimefilter b64 < /dev/null 2> error
   [1]
+  $ head -n 1 error; tail -n 1 error | tr -d "\t"
   mimefilter: cannot load mime.core: module 'mime.core' not found:
-  $ LUA_PATH=/nonexistent/?.lua mimefilter b64 < /dev/null 2> error; echo "[$?]"; head -n 1 error
+  no mime.core built for * in /nonexistent (run 'sh tools/test.sh', which builds it for every Lua installed) (glob)
+  $ LUA_CPATH=/nonexistent/?.so MIME_BUILD_DIR=/nonexistent mimefilter b64 --help | head -n 1
+  Usage: mimefilter OPERATION [OPTIONS] [FILE]
+
+Outside a checkout (installed) the tool uses Lua's search paths alone.
+
+  $ cp "$MIME_ROOT/bin/mimefilter" installed-mimefilter
+  $ LUA_PATH=/nonexistent/?.lua "$MIME_LUA" installed-mimefilter b64 < /dev/null 2> error; echo "[$?]"; head -n 1 error
   [1]
   mimefilter: cannot load mime.stream: module 'mime.stream' not found:
-  $ LUA_CPATH=/nonexistent/?.so mimefilter b64 --help | head -n 1
-  Usage: mimefilter OPERATION [OPTIONS] [FILE]
 
 At a terminal one end-of-file key ends the input: the bytes typed after it
 are not read.

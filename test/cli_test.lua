@@ -326,4 +326,25 @@ describe("mimefilter #shell", function()
   it("prints what its transcript shows (test/cli.t)", function()
     support.run_transcript("test/cli.t")
   end)
+
+  it("has a manual page (docs/mimefilter.1) with every operation and option of --help",
+    function()
+      local status, help = run("--help")
+      assert.are.equal(0, status)
+      local page = support.read_file("docs/mimefilter.1"):gsub("\\%-", "-")
+      local count = 0
+      for _, section in ipairs({ "Operations", "Options" }) do
+        local listed = help:match("\n" .. section .. ":\n(.-)\n\n")
+        local described = page:match("\n%.SH " .. section:upper() .. "\n(.-)\n%.SH ")
+        -- "  name, other name   what it does", continued deeper in.
+        for line in listed:gmatch("[^\n]+") do
+          for _, name in ipairs({ line:match("^  ([%w-]+)"), line:match("^  [%w-]+, ([%w-]+)") }) do
+            count = count + 1
+            assert.truthy(described:find("%f[%w-]" .. name:gsub("%-", "%%-") .. "%f[^%w-]"),
+              "docs/mimefilter.1, " .. section .. ": no " .. name)
+          end
+        end
+      end
+      assert.is_true(count >= 13, "operations and options not found in --help")
+    end)
 end)

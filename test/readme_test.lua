@@ -1,11 +1,16 @@
--- Every code block of README.md runs here, in order, in one scratch directory
--- that holds the files the blocks name, the repository's bin/ and examples/,
--- and a "lua" that starts MIME_LUA. Later blocks may use what earlier ones
--- made. Each kind of block has its runner in RUNNERS:
+-- Every code block of README.md and of docs/*.md runs here, in order, in one
+-- scratch directory that holds the files the blocks name, the repository's
+-- bin/ and examples/, and a "lua" that starts MIME_LUA. The blocks run
+-- as a user in the checkout types them: without the search paths of the test
+-- run, the examples and the tool finding the build under test by themselves
+-- (MIME_BUILD_DIR), Lua blocks with the LUA_INIT that the README gives for
+-- scripts of one's own. Later blocks may use what earlier ones made. Each
+-- kind of block has its runner in RUNNERS:
 --   lua      runs as a script; what it prints must be its "--> " notes
 --   sh       must succeed without a word on standard error
 --   console  each "$ command" must print the lines after it (CRs removed)
 --   text     the tool's --help
+-- docs/api.md must name every function that each module exports.
 
 local mime = require "mime.core"
 
@@ -13,9 +18,16 @@ local here = debug.getinfo(1, "S").source:match("^@(.*[/\\])") or "./"
 local support = dofile(here .. "support.lua")
 local quote, read_file, write_file = support.shell_quote, support.read_file, support.write_file
 
+local DOCUMENTS = { "README.md", "docs/api.md", "docs/tool.md", "docs/performance.md",
+  "docs/design.md" }
 local blocks = {}
-for kind, body in read_file("README.md"):gmatch("\n```(%w*)\n(.-)\n```\n") do
-  blocks[#blocks + 1] = { kind = kind, body = body .. "\n" }
+for _, document in ipairs(DOCUMENTS) do
+  local number = 0
+  for kind, body in read_file(document):gmatch("\n```(%w*)\n(.-)\n```\n") do
+    number = number + 1
+    blocks[#blocks + 1] = { document = document, number = number, kind = kind,
+      body = body .. "\n" }
+  end
 end
 
 local sample = dofile("examples/sample_content.lua")
@@ -28,11 +40,12 @@ local FILES = {
 
 local directory
 
--- Runs a command in the scratch directory. Returns the exit status,
--- standard output and standard error.
-local function shell(command)
-  return support.run_shell(("cd %s && %s PATH=%s:\"$PATH\" sh -c %s"):format(quote(directory),
-    support.child_environment(), quote(directory .. "/shim"), quote(command)))
+-- Runs a command in the scratch directory, with the environment variables
+-- given. Returns the exit status, standard output and standard error.
+local function shell(command, variables)
+  return support.run_shell(("cd %s && { %s %s PATH=%s:\"$PATH\" sh -c %s; }"):format(
+    quote(directory), support.checkout_environment(), variables or "",
+    quote(directory .. "/shim"), quote(command)))
 end
 
 local function lines_of(text)
@@ -51,7 +64,8 @@ function RUNNERS.lua(body, number)
     local shown = line:match("^%s*print%(.*%-%-> (.*)$")
     if shown then notes[#notes + 1] = shown .. "\n" end
   end
-  local status, stdout, stderr = shell("lua " .. script)
+  local status, stdout, stderr = shell("lua " .. script,
+    "LUA_INIT=" .. quote("@" .. support.child_root() .. "/tools/module_paths.lua"))
   assert.are.equal("", stderr)
   assert.are.equal(0, status)
   assert.are.equal(table.concat(notes), stdout)
@@ -87,14 +101,15 @@ function RUNNERS.text(body)
   assert.are.equal(body, stdout)
 end
 
-describe("README.md #shell", function()
+describe("README.md and docs/ #shell", function()
   setup(function()
     directory = support.temp_directory()
     for name, data in pairs(FILES) do write_file(directory .. "/" .. name, data) end
     local lua = support.interpreter_path()
-    assert.are.equal(0, (support.run_shell(("mkdir %s && ln -s %s/bin %s/examples %s"):format(
-      quote(directory .. "/shim"), quote(support.child_root()), quote(support.child_root()),
-      quote(directory)))))
+    local root = quote(support.child_root())
+    -- (Only folders without subfolders: the clean-up would follow a link into them.)
+    assert.are.equal(0, (support.run_shell(("mkdir %s && ln -s %s/bin %s/examples %s")
+      :format(quote(directory .. "/shim"), root, root, quote(directory)))))
     write_file(directory .. "/shim/lua", "#!/bin/sh\nexec " .. quote(lua) .. ' "$@"\n')
     assert.are.equal(0, (support.run_shell("chmod +x " .. quote(directory .. "/shim/lua"))))
   end)
@@ -107,13 +122,29 @@ describe("README.md #shell", function()
     assert.are.same({ lua = true, sh = true, console = true, text = true }, kinds)
   end)
 
-  for number, block in ipairs(blocks) do
-    it("block " .. number .. " (" .. block.kind .. ") does what it shows", function()
-      local run = RUNNERS[block.kind]
-      assert.truthy(run, "no runner for blocks of kind '" .. block.kind .. "'")
-      run(block.body, number)
-    end)
+  for index, block in ipairs(blocks) do
+    it(("%s block %d (%s) does what it shows"):format(block.document, block.number, block.kind),
+      function()
+        local run = RUNNERS[block.kind]
+        assert.truthy(run, "no runner for blocks of kind '" .. block.kind .. "'")
+        run(block.body, index)
+      end)
   end
+
+  it("names in docs/api.md every function each module exports", function()
+    local api = read_file("docs/api.md")
+    for _, name in ipairs({ "mime.core", "mime.stream", "mime.header" }) do
+      local section = api:match("\n## `" .. name:gsub("%.", "%%.") .. "`.-\n(.-)\n## ") or
+        api:match("\n## `" .. name:gsub("%.", "%%.") .. "`.-\n(.*)$")
+      assert.truthy(section, "docs/api.md has no section for " .. name)
+      for key, value in pairs(require(name)) do
+        if type(value) == "function" then
+          assert.truthy(section:find("%f[%w_]" .. key .. "%("),
+            ("docs/api.md, %s: no %s(...)"):format(name, key))
+        end
+      end
+    end
+  end)
 
   it("shows round trips that really give back the input", function()
     local function made(name) return read_file(directory .. "/" .. name) end

@@ -377,14 +377,34 @@ function support.child_root()
   return pl_path.currentdir()
 end
 
-function support.child_environment()
+-- MIME_BUILD_DIR goes along too, so that the examples and the tool, which
+-- look for the checkout's build themselves, find the one under test.
+local function build_directory()
   local build = os.getenv("MIME_BUILD_DIR")
-  return ("LUA_CPATH=%s LUA_PATH=%s MIME_ROOT=%s MIME_LUA=%s"):format(
-    pl_utils.quote_arg(absolute_search_path(os.getenv("LUA_CPATH") or ";;",
-      build and pl_path.abspath(build) .. "/?.so")),
-    pl_utils.quote_arg(absolute_search_path(os.getenv("LUA_PATH") or ";;")),
-    pl_utils.quote_arg(support.child_root()),
+  return build and build ~= "" and pl_path.abspath(build) or nil
+end
+
+local function checkout_variables()
+  return ("MIME_BUILD_DIR=%s MIME_ROOT=%s MIME_LUA=%s"):format(
+    pl_utils.quote_arg(build_directory() or ""), pl_utils.quote_arg(support.child_root()),
     pl_utils.quote_arg(support.interpreter_path()))
+end
+
+function support.child_environment()
+  local build = build_directory()
+  return ("LUA_CPATH=%s LUA_PATH=%s %s"):format(
+    pl_utils.quote_arg(absolute_search_path(os.getenv("LUA_CPATH") or ";;",
+      build and build .. "/?.so")),
+    pl_utils.quote_arg(absolute_search_path(os.getenv("LUA_PATH") or ";;")),
+    checkout_variables())
+end
+
+-- The environment of a user in the checkout, for commands run as written:
+-- no search paths of the test run, only the build under test.
+function support.checkout_environment()
+  return "unset LUA_CPATH LUA_PATH LUA_INIT LUA_CPATH_5_2 LUA_PATH_5_2 LUA_INIT_5_2"
+    .. " LUA_CPATH_5_3 LUA_PATH_5_3 LUA_INIT_5_3 LUA_CPATH_5_4 LUA_PATH_5_4 LUA_INIT_5_4; "
+    .. checkout_variables()
 end
 
 -- Runs a transcript (test/*.t) with cram in a scratch directory; raises with
