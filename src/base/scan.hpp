@@ -25,6 +25,12 @@ inline std::uint64_t word_equal(std::uint64_t word, unsigned char value) {
     return ~(((x & lows) + lows) | x | lows);
 }
 
+// True when every byte of `word` is printable ASCII (32 to 126) but "=".
+inline bool word_plain(std::uint64_t word) {
+    std::uint64_t in_range = ~word & (word + ones * 0x60) & ~(word + ones);
+    return (in_range & ~word_equal(word, '=') & highs) == highs;
+}
+
 inline std::uint64_t load_word(const unsigned char* p) {
     std::uint64_t word;
     std::memcpy(&word, p, sizeof word);

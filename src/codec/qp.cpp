@@ -74,7 +74,20 @@ unsigned char* qp_bulk(codec_state& state, const unsigned char* in, std::size_t 
     // With the window empty, each byte is decided straight from the input as long as
     // its look-ahead is there, by its code where it needs none; the rest goes into
     // the window.
+    const unsigned char* bytewise = in;  // after a word that was not plain, eight bytes one by one
     while (end - in >= 3) {
+        // Eight printable bytes, no CR after them: themselves (the look-ahead of a
+        // space or tab at the end is there).
+        if (in >= bytewise && end - in >= 10) {
+            std::uint64_t word = load_word(in);
+            if (word_plain(word) && in[8] != cr) {
+                std::memcpy(out, &word, 8);
+                in += 8;
+                out += 8;
+                continue;
+            }
+            bytewise = in + 8;
+        }
         std::uint32_t code = qp_codes.value[*in];
         if (__builtin_expect((code >> 24) == 0 || ((code >> 28) != 0 && in[1] == cr), 0)) {
             in += qp_decide(in, 3, state.line_end, out);

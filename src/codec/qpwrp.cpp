@@ -1,5 +1,8 @@
 #include "codec/qpwrp.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 #include "base/decisions.hpp"
 #include "base/scan.hpp"
 #include "base/write.hpp"
@@ -16,6 +19,16 @@ unsigned char* qpwrp_bulk(filter_state& state, const unsigned char* in, std::siz
     // as it is, one at a time (quoted-printable text has an "=" every few bytes);
     // the step places the others.
     while (in < end) {
+        if (end - in >= 8 && room > qpwrp_full_before_escape + 8) {
+            std::uint64_t word = load_word(in);
+            if ((word_equal(word, cr) | word_equal(word, lf)) == 0) {
+                std::memcpy(out, &word, 8);
+                in += 8;
+                out += 8;
+                room -= 8;
+                continue;
+            }
+        }
         unsigned char c = *in++;
         if (room > qpwrp_full_before_escape && c != cr && c != lf) {
             *out++ = c;

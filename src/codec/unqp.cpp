@@ -70,7 +70,18 @@ unsigned char* unqp_bulk(codec_state& state, const unsigned char* in, std::size_
     // Byte by byte while the look-ahead of "=" is there: plain bytes are written
     // and counted in (a dropped byte is written and not counted), escapes decoded
     // at once.
+    const unsigned char* bytewise = in;  // after a word that was not plain, eight bytes one by one
     while (end - in >= 3) {
+        if (in >= bytewise && end - in >= 8) {
+            std::uint64_t word = load_word(in);
+            if (word_plain(word)) {  // eight plain bytes
+                std::memcpy(out, &word, 8);
+                in += 8;
+                out += 8;
+                continue;
+            }
+            bytewise = in + 8;
+        }
         unsigned char c = *in;
         if (c == '=') {
             unsigned high = qp_hex_value[in[1]], low = qp_hex_value[in[2]];
