@@ -148,6 +148,13 @@ inline std::int64_t dot_line_state(unsigned char byte, std::int64_t line_state) 
     return inside_line;
 }
 
+// The line_state after the bytes before `end`, two or more of them: it depends on
+// the last two alone.
+inline std::int64_t dot_state_before(const unsigned char* end) {
+    if (end[-1] == cr) return after_cr;
+    return end[-1] == lf && end[-2] == cr ? line_start : inside_line;
+}
+
 // Writes the byte, and a second "." before a "." that opens a line; returns the
 // new line_state.
 inline std::int64_t dot_step(unsigned char byte, std::int64_t line_state, unsigned char*& out) {

@@ -18,6 +18,19 @@ inline std::uint64_t word_has(std::uint64_t word, unsigned char value) {
     return (x - ones) & ~x & highs;
 }
 
+// The bytes of `word` equal to `value`, exactly: 0x80 in each, 0 elsewhere.
+inline std::uint64_t word_equal(std::uint64_t word, unsigned char value) {
+    constexpr std::uint64_t lows = ~highs;
+    std::uint64_t x = word ^ (ones * value);
+    return ~(((x & lows) + lows) | x | lows);
+}
+
+// True when every byte of `word` is printable ASCII (32 to 126) but "=".
+inline bool word_plain(std::uint64_t word) {
+    std::uint64_t in_range = ~word & (word + ones * 0x60) & ~(word + ones);
+    return (in_range & ~word_equal(word, '=') & highs) == highs;
+}
+
 inline std::uint64_t load_word(const unsigned char* p) {
     std::uint64_t word;
     std::memcpy(&word, p, sizeof word);

@@ -58,6 +58,9 @@ struct line_filter {
     std::size_t (*bound)(const filter_state& state, std::size_t size);
     unsigned char* (*bulk)(filter_state& state, const unsigned char* in, std::size_t size,
                            unsigned char* out);
+    // Optional: true when `bulk` would give the input itself (setting the state as
+    // bulk would), so that the caller can hand back the input and write nothing.
+    bool (*unchanged)(filter_state& state, const unsigned char* in, std::size_t size);
 };
 
 }  // namespace mime

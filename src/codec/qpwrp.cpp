@@ -1,5 +1,8 @@
 #include "codec/qpwrp.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 #include "base/decisions.hpp"
 #include "base/scan.hpp"
 #include "base/write.hpp"
@@ -12,17 +15,27 @@ unsigned char* qpwrp_bulk(filter_state& state, const unsigned char* in, std::siz
     const unsigned char* end = in + size;
     std::int32_t room = static_cast<std::int32_t>(state.state);
     if (auto lines = kernels().qpwrp) in += lines(in, static_cast<std::size_t>(end - in), out, room, state.line_length);
+    // While the line has room for an escape, every byte but CR and LF goes on it
+    // as it is, one at a time (quoted-printable text has an "=" every few bytes);
+    // the step places the others.
     while (in < end) {
-        if (room > qpwrp_full) {
-            // Bytes other than LF, CR and "=" go on the line as they are while they fit.
-            std::size_t fits = static_cast<std::size_t>(room - qpwrp_full);
-            const unsigned char* limit = static_cast<std::size_t>(end - in) < fits ? end : in + fits;
-            const unsigned char* start = in;
-            copy_run(in, find_any3(in, limit, lf, cr, '='), out);
-            room -= static_cast<std::int32_t>(in - start);
-            if (in == end) break;
+        if (end - in >= 8 && room > qpwrp_full_before_escape + 8) {
+            std::uint64_t word = load_word(in);
+            if ((word_equal(word, cr) | word_equal(word, lf)) == 0) {
+                std::memcpy(out, &word, 8);
+                in += 8;
+                out += 8;
+                room -= 8;
+                continue;
+            }
         }
-        room = qpwrp_step(*in++, room, state.line_length, out);
+        unsigned char c = *in++;
+        if (room > qpwrp_full_before_escape && c != cr && c != lf) {
+            *out++ = c;
+            --room;
+        } else {
+            room = qpwrp_step(c, room, state.line_length, out);
+        }
     }
     state.state = room;
     return out;

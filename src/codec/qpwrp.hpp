@@ -12,6 +12,6 @@ unsigned char* qpwrp_bulk(filter_state& state, const unsigned char* in, std::siz
 std::size_t qpwrp_bound(const filter_state& state, std::size_t size);
 const char* qpwrp_end_of_stream(filter_state& state);
 
-inline constexpr line_filter qpwrp_filter{qpwrp_end_of_stream, qpwrp_bound, qpwrp_bulk};
+inline constexpr line_filter qpwrp_filter{qpwrp_end_of_stream, qpwrp_bound, qpwrp_bulk, nullptr};
 
 }  // namespace mime

@@ -67,6 +67,38 @@ unsigned char* unqp_bulk(codec_state& state, const unsigned char* in, std::size_
     if (in < end) {
         if (auto decode = kernels().unqp) in += decode(in, static_cast<std::size_t>(end - in), out);
     }
+    // Byte by byte while the look-ahead of "=" is there: plain bytes are written
+    // and counted in (a dropped byte is written and not counted), escapes decoded
+    // at once.
+    const unsigned char* bytewise = in;  // after a word that was not plain, eight bytes one by one
+    while (end - in >= 3) {
+        if (in >= bytewise && end - in >= 8) {
+            std::uint64_t word = load_word(in);
+            if (word_plain(word)) {  // eight plain bytes
+                std::memcpy(out, &word, 8);
+                in += 8;
+                out += 8;
+                continue;
+            }
+            bytewise = in + 8;
+        }
+        unsigned char c = *in;
+        if (c == '=') {
+            unsigned high = qp_hex_value[in[1]], low = qp_hex_value[in[2]];
+            if (__builtin_expect((high | low) < 16, 1)) {
+                *out++ = static_cast<unsigned char>(high << 4 | low);
+                in += 3;
+                continue;
+            }
+        }
+        if (__builtin_expect(c == '=' || c == cr, 0)) {
+            in += unqp_decide(in, 3, out);
+            continue;
+        }
+        *out = c;
+        out += unqp_stops.value[c] ^ 1;
+        ++in;
+    }
     while (in < end) {
         copy_run(in, find_stop(in, end, unqp_stops.value), out);
         if (in == end) break;

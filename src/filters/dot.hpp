@@ -12,6 +12,6 @@ unsigned char* dot_bulk(filter_state& state, const unsigned char* in, std::size_
 std::size_t dot_bound(const filter_state& state, std::size_t size);
 const char* dot_end_of_stream(filter_state& state);
 
-inline constexpr line_filter dot_filter{dot_end_of_stream, dot_bound, dot_bulk};
+inline constexpr line_filter dot_filter{dot_end_of_stream, dot_bound, dot_bulk, nullptr};
 
 }  // namespace mime

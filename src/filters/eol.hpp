@@ -12,7 +12,8 @@ unsigned char* eol_bulk(filter_state& state, const unsigned char* in, std::size_
                         unsigned char* out);
 std::size_t eol_bound(const filter_state& state, std::size_t size);
 const char* eol_end_of_stream(filter_state& state);
+bool eol_unchanged(filter_state& state, const unsigned char* in, std::size_t size);
 
-inline constexpr line_filter eol_filter{eol_end_of_stream, eol_bound, eol_bulk};
+inline constexpr line_filter eol_filter{eol_end_of_stream, eol_bound, eol_bulk, eol_unchanged};
 
 }  // namespace mime

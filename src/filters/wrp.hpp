@@ -12,6 +12,6 @@ unsigned char* wrp_bulk(filter_state& state, const unsigned char* in, std::size_
 std::size_t wrp_bound(const filter_state& state, std::size_t size);
 const char* wrp_end_of_stream(filter_state& state);
 
-inline constexpr line_filter wrp_filter{wrp_end_of_stream, wrp_bound, wrp_bulk};
+inline constexpr line_filter wrp_filter{wrp_end_of_stream, wrp_bound, wrp_bulk, nullptr};
 
 }  // namespace mime

@@ -16,6 +16,7 @@ namespace {
 }  // namespace
 
 extern const kernel_table avx2_kernels{b64_blocks,   unb64_blocks, qp_blocks,  unqp_blocks,
-                                       qpwrp_blocks, wrp_blocks,   eol_blocks, dot_blocks};
+                                       qpwrp_blocks, wrp_blocks,   eol_blocks, dot_blocks,
+                                       eol_clean_blocks};
 
 }  // namespace mime

@@ -129,6 +129,7 @@ std::size_t unb64_blocks(const unsigned char* in, std::size_t size, unsigned cha
 }  // namespace
 
 extern const kernel_table avx512_kernels{b64_blocks,   unb64_blocks, qp_blocks,  unqp_blocks,
-                                         qpwrp_blocks, wrp_blocks,   eol_blocks, dot_blocks};
+                                         qpwrp_blocks, wrp_blocks,   eol_blocks, dot_blocks,
+                                       eol_clean_blocks};
 
 }  // namespace mime

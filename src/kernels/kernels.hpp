@@ -44,6 +44,11 @@ using eol_kernel = std::size_t(const unsigned char* in, std::size_t size, unsign
                                std::int64_t& last_break, byte_span line_end);
 using dot_kernel = std::size_t(const unsigned char* in, std::size_t size, unsigned char*& out,
                                std::int64_t& line_state);
+// The line-end normaliser's test for text it leaves as it is (line end CR LF):
+// returns k such that every CR and LF in in[1, k) stands in a pair CR LF,
+// having read no further than in[k]; it stops before the first block where
+// that fails.
+using eol_clean_kernel = std::size_t(const unsigned char* in, std::size_t size);
 
 // One instruction set's kernels; a null entry leaves that filter to the portable code.
 struct kernel_table {
@@ -55,6 +60,7 @@ struct kernel_table {
     wrap_kernel* wrp;
     eol_kernel* eol;
     dot_kernel* dot;
+    eol_clean_kernel* eol_clean;
 };
 
 // A kernel set as this build has it: "scalar" (the portable code alone, the

@@ -45,6 +45,7 @@ struct vec {
 }  // namespace
 
 extern const kernel_table ssse3_kernels{b64_blocks,   unb64_blocks, qp_blocks,  unqp_blocks,
-                                        qpwrp_blocks, wrp_blocks,   eol_blocks, dot_blocks};
+                                        qpwrp_blocks, wrp_blocks,   eol_blocks, dot_blocks,
+                                       eol_clean_blocks};
 
 }  // namespace mime

@@ -146,6 +146,8 @@ int state_number_call(lua_State* L, const line_filter& core, state_reading readi
             lua_pushstring(L, answer);
         else
             lua_pushnil(L);
+    } else if (core.unchanged != nullptr && core.unchanged(state, chunk, chunk_size)) {
+        lua_pushvalue(L, 2);  // the chunk, a string now
     } else {
         output o;
         output_start(o, L);

@@ -208,6 +208,10 @@ inline bytes step_vs_bulk(which w, carry& c, const unsigned char* in, std::size_
                               "\n  input " + std::to_string(n) + " bytes: " + shown(bytes(reinterpret_cast<const char*>(in), n));
         mismatch(w, "bulk against step", context, want, got);
     }
+    mime::filter_state as_is = c.filter;
+    if (!is_codec(w) && filter_of(w).unchanged != nullptr && filter_of(w).unchanged(as_is, in, n) &&
+        (want != bytes(reinterpret_cast<const char*>(in), n) || as_is.state != by_step.filter.state))
+        mismatch(w, "unchanged against step", where, want, bytes(reinterpret_cast<const char*>(in), n));
     c = by_step;
     return want;
 }
