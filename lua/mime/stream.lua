@@ -480,14 +480,15 @@ local function qp_decoded_all(text, decoded, held)
   if held ~= "" and held ~= "=" and not (#held == 2 and HEX_DIGIT[byte(held, 2)]) then
     return false
   end
-  local taken = text
-  if held ~= "" then taken = sub(text, 1, #text - #held) end
-  local bare = eol(0, taken, "")
+  -- held holds no CR or LF and is not cut off: its "=" is counted and
+  -- taken away again (its digit is not escaped).
+  local bare = eol(0, text, "")
   local escaped, waiting = qp("", bare)
   local added = #escaped - #bare + #waiting
   -- A space or tab at the end waits for what follows it; a letter settles it.
   if waiting ~= "" then added = added + #qp(waiting, "xx") - #waiting - 2 end
-  return #taken - #decoded == added + occurrences(taken, "=\r\n")
+  if held ~= "" then added = added - 2 end
+  return #text - #held - #decoded == added + occurrences(text, "=\r\n")
 end
 
 local function check_qp(self, chunk)
