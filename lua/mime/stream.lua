@@ -337,6 +337,14 @@ local function base64_fault(self, chunk)
   end
 end
 
+-- The pieces of an output so far: the one string, then a list of them.
+local function gather(parts, count, piece)
+  if count == 1 then return piece end
+  if count == 2 then parts = { parts } end
+  parts[count] = piece
+  return parts
+end
+
 -- The decoding of pending and text (a chunk without its CR and LF) and what
 -- is left pending, or nil when the text holds a fault. Between two "=" the
 -- characters make whole groups of 3 bytes each, so the output of unb64
@@ -356,10 +364,7 @@ local function decode_base64(pending, text)
       out, pending = unb64(pending, piece)
       if #out / 3 * 4 + #pending ~= held + #piece then return nil end
       count = count + 1
-      if count == 1 then parts = out else
-        if count == 2 then parts = { parts } end
-        parts[count] = out
-      end
+      parts = gather(parts, count, out)
     end
     if not equals then break end
     local place = #pending
@@ -369,11 +374,7 @@ local function decode_base64(pending, text)
     else
       -- The group is whole; unb64 gives its one or two bytes.
       count = count + 1
-      local out = unb64(pending, "=")
-      if count == 1 then parts = out else
-        if count == 2 then parts = { parts } end
-        parts[count] = out
-      end
+      parts = gather(parts, count, (unb64(pending, "=")))
       pending = ""
     end
     from = equals + 1
