@@ -149,6 +149,8 @@ describe("mime.stream", function()
       { "quoted-printable", "\n\0", 2, "byte 0" },
       { "quoted-printable", "a\12", 2, "byte 12" },
       { "quoted-printable", "a\127=ZZ", 2, "byte 127" },
+      { "quoted-printable", "ab=Z", 3, "malformed escape '=Z'" },
+      { "quoted-printable", "x\1 \2", 2, "byte 1" },
     }
     for index, row in ipairs(STRICT) do
       local name, input, want, words = row[1], row[2], row[3], row[4]
