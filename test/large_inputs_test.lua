@@ -221,9 +221,9 @@ describe("finalizers calling filters during a large call", function()
       assert(r[2] == plain_inner[r[1]], "finalizer " .. r[1] .. ": its result differs")
     end
     assert(#results == 24 * 64, #results .. " finalizers ran")
-    -- Plain 5.1 runs no finalizer inside a call made from a coroutine, as
-    -- busted runs its tests; every other Lua here does.
-    assert(inside > 0 or (_VERSION == "Lua 5.1" and not jit), "no finalizer ran during a large call")
+    -- 5.1 and LuaJIT run finalizers inside a call made from a coroutine (as
+    -- busted runs its tests) seldom or never; 5.2 to 5.4 always did here.
+    assert(inside > 0 or newproxy, "no finalizer ran during a large call")
     for k, entry in ipairs(outer_calls) do assert(entry[2](data) == plain_outer[k], entry[1] .. " afterwards") end
   end)
 end)
