@@ -227,3 +227,32 @@ describe("finalizers calling filters during a large call", function()
     for k, entry in ipairs(outer_calls) do assert(entry[2](data) == plain_outer[k], entry[1] .. " afterwards") end
   end)
 end)
+
+---------------------------------------------------------------------------
+-- Huge results, opt-in
+---------------------------------------------------------------------------
+
+-- Off by default: set MIME_BIG_MEMORY=1 to run it (13 GiB of memory at the peak on
+-- Lua 5.4, 5.5 GiB on LuaJIT; minutes). A result past 2^32
+-- bytes where the interpreter's strings can be that long, and on LuaJIT one of
+-- 1.4 GiB, near its limit of 0x7fffff00 bytes for a string or a userdata.
+local big_memory = os.getenv("MIME_BIG_MEMORY") == "1"
+describe("huge results #slow", function()
+  -- wrp at line length 1 puts a break before every byte but the first:
+  -- n bytes of "a" give 3n - 2.
+  local function check_wrapped(n)
+    local out, room = mime.wrp(1, rep("a", n), 1)
+    assert(#out == 3 * n - 2, ("%d bytes out of %d"):format(#out, n))
+    assert(room == 0)
+    for _, k in ipairs({ 1, 2, 3, 4, 3 * floor(n / 2) - 1, 3 * (n - 1) - 1 }) do
+      assert(out:sub(k, k + 2) == ("a\r\n"):sub((k - 1) % 3 + 1) .. ("a\r\n"):sub(1, (k - 1) % 3),
+        "byte " .. k)
+    end
+  end
+  local run = big_memory and it or pending
+  if jit then
+    run("LuaJIT: a result of 1.4 GiB", function() check_wrapped(470 * MiB) end)
+  else
+    run("a result past 2^32 bytes", function() check_wrapped(floor(2 ^ 32 / 3) + 1000) end)
+  end
+end)
