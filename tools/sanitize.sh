@@ -4,7 +4,8 @@
 #      found (and every kernel set) and the C++ test hosts are built instrumented;
 #      the whole busted suite runs with the sanitizer runtime preloaded into the
 #      interpreters, then the hosts run; leak detection is on throughout.
-#   2. ThreadSanitizer: the many-states-on-many-threads host.
+#   2. ThreadSanitizer: the many-states-on-many-threads host, embedding Lua 5.1,
+#      5.4 and LuaJIT.
 # usage: tools/sanitize.sh [build directory prefix, default build]
 #        (uses <prefix>-asan and <prefix>-tsan)
 set -e
@@ -60,12 +61,18 @@ fi
 # --- ThreadSanitizer -----------------------------------------------------------
 cmake -S . -B "$tsan_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIME_SANITIZE=thread \
   -DMIME_TEST_EVERY_LUA=OFF >/dev/null
-cmake --build "$tsan_build" -j "$jobs" --target mime_threads_host
+hosts="mime_threads_host mime_threads_host_54 mime_threads_host_luajit"
+# shellcheck disable=SC2086
+cmake --build "$tsan_build" -j "$jobs" --target $hosts
 # Less data than the plain run: every byte is checked by the sanitizer here.
-TSAN_OPTIONS="halt_on_error=1:exitcode=66" "$tsan_build/mime_threads_host" 24 2 || status=1
+for host in $hosts; do
+  echo "== $host"
+  TSAN_OPTIONS="halt_on_error=1:exitcode=66:suppressions=$(pwd)/tools/tsan.supp" \
+    "$tsan_build/$host" 24 2 || status=1
+done
 
 if [ "$status" = 0 ]; then
-  echo "sanitizers: no reports (ASan+UBSan: busted suite and test hosts; TSan: threads host)"
+  echo "sanitizers: no reports (ASan+UBSan: busted suite and test hosts; TSan: threads host on 5.1, 5.4, LuaJIT)"
 else
   echo "sanitizers: FAILED" >&2
 fi

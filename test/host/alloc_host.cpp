@@ -1,10 +1,12 @@
-// Allocation failure: a Lua 5.1 state whose allocator fails at the N-th allocation
-// of a call, for every N up to the number the call needs (and a few more), with
+// Allocation failure: a Lua state (of the Lua this host is built with: 5.1,
+// LuaJIT, 5.2, 5.3 or 5.4) whose allocator fails at the N-th allocation of a
+// call, for every N up to the number the call needs (and a few more), with
 // inputs large enough that the output grows well past its first block. Each call
-// must either succeed with the right result or raise "not enough memory"; the
-// state must stay usable (the same call then succeeds); and once the state is
-// closed every byte the allocator handed out must be back (all of the module's
-// memory is Lua's). Run under AddressSanitizer (MIME_SANITIZE=address) it also
+// must either succeed with the right result or raise Lua's memory error, "not
+// enough memory"; the state must stay usable (the same call then succeeds, and
+// so does string.rep, which builds its result in a buffer of Lua's own); and
+// once the state is closed every byte the allocator handed out must be back (all
+// of the module's memory is Lua's). Run under AddressSanitizer (MIME_SANITIZE=address) it also
 // shows that nothing is read or written out of bounds on the failure paths.
 //
 // Two modes: the N-th allocation alone fails, or it and every one after it.
@@ -83,9 +85,15 @@ int open_all(lua_State* L) {
     return 0;
 }
 
+// lua_newstate with this allocator works on every Lua here, LuaJIT's 64-bit
+// GC64 build included (its older non-GC64 builds refuse a custom allocator).
 lua_State* new_state(budget& b) {
     lua_State* L = lua_newstate(allocate, &b);
-    if (L == nullptr || lua_cpcall(L, open_all, nullptr) != 0) {
+    if (L != nullptr) {
+        lua_pushcfunction(L, open_all);
+        if (lua_pcall(L, 0, 0, 0) != 0) L = nullptr;
+    }
+    if (L == nullptr) {
         std::fprintf(stderr, "cannot open a Lua state with the module\n");
         std::exit(1);
     }
@@ -187,13 +195,25 @@ bool run_once(const call& c, const std::string& expected, std::size_t n, bool pe
         fail(where + ": error " + (lua_tostring(L, -1) ? lua_tostring(L, -1) : "(none)"));
     }
     lua_settop(L, base);
-    // Still usable: the same call succeeds now.
+    // Still usable: the same call succeeds now, and so does Lua's own buffer.
     push_call(L, c);
     if (lua_pcall(L, c.nargs, 2, 0) != 0) {
         fail(where + ": the state is not usable afterwards: " + lua_tostring(L, -1));
     } else {
         lua_settop(L, base + 2);
         if (results_of(L) != expected) fail(where + ": the later call gave a wrong result");
+    }
+    lua_settop(L, base);
+    lua_getglobal(L, "string");
+    lua_getfield(L, -1, "rep");
+    lua_pushliteral(L, "ab");
+    lua_pushinteger(L, 5000);
+    if (lua_pcall(L, 2, 1, 0) != 0) {
+        fail(where + ": string.rep fails afterwards: " + lua_tostring(L, -1));
+    } else {
+        std::size_t n = 0;
+        lua_tolstring(L, -1, &n);
+        if (n != 10000) fail(where + ": string.rep gives a wrong result afterwards");
     }
     lua_close(L);
     if (b.live != 0) fail(where + ": " + std::to_string(b.live) + " bytes not given back after lua_close");
