@@ -50,8 +50,12 @@ while read -r command; do
   }
   echo "$(grep -c '^ok ' "$asan_build/busted.log") ok, $(grep -c '^not ok ' "$asan_build/busted.log") not ok"
 done <"$asan_build/busted-commands"
+# The allocation-failure hosts take minutes each under the sanitizer: here the
+# two ends of the range of versions (5.1, 5.4) run instrumented; all five run,
+# with their own leak count, in the plain suite.
 ASAN_OPTIONS="$asan_common:detect_leaks=1" UBSAN_OPTIONS="$ubsan" \
-  ctest --test-dir "$asan_build" --output-on-failure -R '^host-' || status=1
+  ctest --test-dir "$asan_build" --output-on-failure \
+    -R '^host-(threads|allocation-failure$|allocation-failure-5\.4$)' || status=1
 if ls "$reports"/* >/dev/null 2>&1; then
   echo "sanitizer reports:" >&2
   cat "$reports"/* >&2
