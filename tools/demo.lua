@@ -49,7 +49,7 @@ end
 
 -- Seconds of processor time to stream data through a new stream, the best
 -- of three runs. The output is dropped piece by piece, as a program writing
--- to a file or a socket drops it, so that what is timed is the filters, not
+-- to a file or the network drops it, so that what is timed is the filters, not
 -- the fresh memory that a message kept whole would take.
 local function stream_time(make_stream, data)
   local best = math.huge
