@@ -43,7 +43,13 @@ ctest --test-dir "$asan_build" -N -V -R '^busted-' | sed -n 's/^.*Test command: 
 [ -s "$asan_build/busted-commands" ] || { echo "no busted runs registered" >&2; exit 1; }
 while read -r command; do
   echo "== $command"
-  eval "LD_PRELOAD=\"\$preload\" ASAN_OPTIONS=\"\$asan_common:detect_leaks=1\" UBSAN_OPTIONS=\"\$ubsan\" \
+  # The runs against the modules pinned to one kernel set check memory errors
+  # only: at their exit LeakSanitizer's own tracer crashes (signal 11 inside the
+  # tracer, after every test passed), and the kernels allocate nothing, so the
+  # leak check of the run against the default module stands for them.
+  leaks=1
+  case "$command" in *"/kernel-"*) leaks=0 ;; esac
+  eval "LD_PRELOAD=\"\$preload\" ASAN_OPTIONS=\"\$asan_common:detect_leaks=\$leaks\" UBSAN_OPTIONS=\"\$ubsan\" \
     $command --exclude-tags=shell,python3 --filter-out='in bounded memory'" >"$asan_build/busted.log" 2>&1 || {
     grep -E '^not ok|^# ' "$asan_build/busted.log" | head -40 >&2
     status=1
