@@ -1,7 +1,9 @@
 // The kernels of the AVX-512 set (with VBMI and VBMI2). Base64 on 64-byte blocks:
 // 48 bytes to 64 characters by one byte permutation, one multishift and one table
 // permutation; and back, with the bytes outside the alphabet dropped by one
-// compress. The text filters on 32-byte blocks, as in the AVX2 set.
+// compress. Quoted-printable on 64-byte blocks too, the escapes of an encoded
+// block spread by permutations and compressed, a decoded block compressed; the
+// other text filters on 32-byte blocks, as in the AVX2 set.
 #include <immintrin.h>
 
 #include "base/decisions.hpp"
@@ -124,11 +126,169 @@ std::size_t unb64_blocks(const unsigned char* in, std::size_t size, unsigned cha
     return i;
 }
 
+// }=================================================================== quoted-printable
+
+// The values of the hexadecimal digits (either case) among the 128 ASCII bytes,
+// 0x80 for the others.
+struct hex_values {
+    alignas(64) unsigned char value[128];
+};
+
+constexpr hex_values make_hex_values() {
+    hex_values t{};
+    for (unsigned i = 0; i < 128; ++i) t.value[i] = qp_hex_value[i] == no_value ? 0x80 : qp_hex_value[i];
+    return t;
+}
+
+constexpr hex_values hex = make_hex_values();
+
+inline __mmask64 equal(__m512i v, unsigned char c) {
+    return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(static_cast<char>(c)));
+}
+
+// low <= v <= high, bytes taken as unsigned.
+inline __mmask64 between(__m512i v, unsigned char low, unsigned char high) {
+    return _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8(static_cast<char>(low))),
+                                  _mm512_set1_epi8(static_cast<char>(high - low)));
+}
+
+// As the AVX2 kernel, on 64-byte blocks: a block of plain text (tab and 32 to
+// 126 but "=") is copied, any other decoded whole and its dropped bytes removed
+// by one compress; the block is cut short before an escape or a CR LF that
+// reaches past it, and before a malformed escape, which the portable decision
+// copies.
+std::size_t unqp_blocks64(const unsigned char* in, std::size_t size, unsigned char*& out_ref) {
+    if (size < 64 + 2) return 0;
+    const __m512i low_table = load(hex.value), high_table = load(hex.value + 64);
+    const __m512i nibble = _mm512_set1_epi8(0x0f);
+    const unsigned char* p = in;
+    const unsigned char* const last = in + size - 64 - 2;
+    unsigned char* out = out_ref;
+    while (p <= last) {
+        __m512i v = load(p);
+        __mmask64 equals = equal(v, '=');
+        __mmask64 plain = (between(v, 32, 126) & ~equals) | equal(v, '\t');
+        if (plain == ~__mmask64{0}) {
+            _mm512_storeu_si512(out, v);
+            p += 64;
+            out += 64;
+            continue;
+        }
+        __m512i next = load(p + 1), after = load(p + 2);
+        __m512i high = _mm512_permutex2var_epi8(low_table, next, high_table);
+        __m512i low = _mm512_permutex2var_epi8(low_table, after, high_table);
+        // Not a digit: the table says so, or the byte is 128 or more.
+        __mmask64 hex_pair = ~(_mm512_movepi8_mask(_mm512_or_si512(high, next)) |
+                               _mm512_movepi8_mask(_mm512_or_si512(low, after)));
+        __mmask64 escape = equals & hex_pair;
+        __mmask64 soft = equals & equal(next, cr) & equal(after, lf);
+        __mmask64 digits = (equals << 1) | (equals << 2);
+        __mmask64 kept_cr = equal(v, cr) & equal(next, lf) & ~digits;
+        __mmask64 cut = (equals & ~(escape | soft)) | (equals & (__mmask64{3} << 62)) |
+                        (kept_cr & (__mmask64{1} << 63));
+        if (cut & 1u) {  // a malformed escape
+            out = unqp_equals(p, out);
+            p += 3;
+            continue;
+        }
+        std::size_t length = cut != 0 ? static_cast<std::size_t>(__builtin_ctzll(cut)) : 64;
+        __mmask64 within = length == 64 ? ~__mmask64{0} : (__mmask64{1} << length) - 1;
+        __mmask64 keep = ((plain & ~digits) | escape | kept_cr | (kept_cr << 1)) & within;
+        __m512i decoded = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(high, nibble), 4),
+                                          _mm512_and_si512(low, nibble));
+        __m512i bytes = _mm512_mask_mov_epi8(v, equals, decoded);
+        _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(keep, bytes));
+        out += _mm_popcnt_u64(keep);
+        p += length;
+    }
+    out_ref = out;
+    return static_cast<std::size_t>(p - in);
+}
+
+// Where each of 16 bytes goes when every byte takes three places (itself or "=",
+// then its two digits): place 3j of the first 48 from the first source, 3j + 1
+// from the second (as index 64 + j), for the 16 bytes of each quarter of a block;
+// and the low digits' places 3j + 2.
+struct spread_orders {
+    alignas(64) unsigned char pair[4][64];
+    alignas(64) unsigned char low[4][64];
+};
+
+constexpr spread_orders make_spread_orders() {
+    spread_orders o{};
+    for (unsigned q = 0; q < 4; ++q)
+        for (unsigned j = 0; j < 16; ++j) {
+            auto from = static_cast<unsigned char>(16 * q + j);
+            o.pair[q][3 * j] = from;
+            o.pair[q][3 * j + 1] = static_cast<unsigned char>(64 + from);
+            o.low[q][3 * j + 2] = from;
+        }
+    return o;
+}
+
+constexpr spread_orders spread_order = make_spread_orders();
+
+// With the line end CR LF, as the AVX2 kernel on 64-byte blocks: a block is
+// classified at once; with an escape in it, each quarter's bytes are spread to
+// three places each and the places not needed dropped by one compress.
+std::size_t qp_blocks_cr_lf64(const unsigned char* in, std::size_t size, unsigned char*& out_ref) {
+    if (size < 64 + 2) return 0;
+    const __m512i digits = _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(qp_hex_digits)));
+    const __m512i nibble = _mm512_set1_epi8(0x0f);
+    constexpr std::uint64_t firsts = 0x249249249249ull;  // every third of 48 places
+    const unsigned char* p = in;
+    const unsigned char* const last = in + size - 64 - 2;
+    unsigned char* out = out_ref;
+    while (p <= last) {
+        __m512i v = load(p), next = load(p + 1), after = load(p + 2);
+        __mmask64 crs = equal(v, cr);
+        __mmask64 blank = equal(v, ' ') | equal(v, '\t');
+        __mmask64 line_end_next = equal(next, cr) & equal(after, lf);
+        __mmask64 kept = (between(v, 33, 126) & ~equal(v, '=')) | (blank & ~line_end_next) |
+                         (crs & equal(next, lf));
+        // An LF is kept after a CR (one that came before the kernel started never
+        // does: the window would still hold it).
+        __mmask64 cr_before = p > in ? equal(load(p - 1), cr) : crs << 1;
+        __mmask64 escaped = ~(kept | (equal(v, lf) & cr_before));
+        if (escaped == 0) {
+            _mm512_storeu_si512(out, v);
+            p += 64;
+            out += 64;
+            continue;
+        }
+        __m512i first = _mm512_mask_mov_epi8(v, escaped, _mm512_set1_epi8('='));
+        __m512i high = _mm512_shuffle_epi8(digits, _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble));
+        __m512i low = _mm512_shuffle_epi8(digits, _mm512_and_si512(v, nibble));
+        for (unsigned q = 0; q < 4; ++q) {
+            auto these = static_cast<unsigned>(escaped >> (16 * q)) & 0xffffu;
+            __m512i places = _mm512_permutex2var_epi8(first, load(spread_order.pair[q]), high);
+            places = _mm512_mask_permutexvar_epi8(places, firsts << 2, load(spread_order.low[q]), low);
+            std::uint64_t thirds = _pdep_u64(these, firsts);
+            _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(firsts | thirds << 1 | thirds << 2, places));
+            out += 16 + 2 * _mm_popcnt_u32(these);
+        }
+        p += 64;
+    }
+    if (p > in && p[-1] == cr && p[0] == lf) {  // a CR kept for the LF after it: that LF too
+        *out++ = lf;
+        ++p;
+    }
+    out_ref = out;
+    return static_cast<std::size_t>(p - in);
+}
+
+std::size_t qp_blocks64(const unsigned char* in, std::size_t size, unsigned char*& out,
+                        byte_span line_end) {
+    if (line_end.size == 2 && line_end.data[0] == cr && line_end.data[1] == lf)
+        return qp_blocks_cr_lf64(in, size, out);
+    return qp_blocks(in, size, out, line_end);
+}
+
 // }==============================================================================
 
 }  // namespace
 
-extern const kernel_table avx512_kernels{b64_blocks,   unb64_blocks, qp_blocks,  unqp_blocks,
+extern const kernel_table avx512_kernels{b64_blocks,   unb64_blocks, qp_blocks64,  unqp_blocks64,
                                          qpwrp_blocks, wrp_blocks,   eol_blocks, dot_blocks,
                                        eol_clean_blocks};
 
