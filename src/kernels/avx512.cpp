@@ -152,11 +152,13 @@ inline __mmask64 between(__m512i v, unsigned char low, unsigned char high) {
                                   _mm512_set1_epi8(static_cast<char>(high - low)));
 }
 
-// As the AVX2 kernel, on 64-byte blocks: a block of plain text (tab and 32 to
-// 126 but "=") is copied, any other decoded whole and its dropped bytes removed
-// by one compress; the block is cut short before an escape or a CR LF that
-// reaches past it, and before a malformed escape, which the portable decision
-// copies.
+// Decoding with nothing pending, a 64-byte block at each step: a block of plain
+// text (tab and 32 to 126 but "=") is copied, any other decoded whole, its
+// dropped bytes removed by one compress. The step is always a whole block, so
+// the next load never waits for this block's decoding: an escape reaching past
+// the block is decoded with it, its digits left out of the next block, and a CR
+// LF across the boundary keeps its LF there. A malformed escape cuts the block
+// short; the portable decision copies it.
 std::size_t unqp_blocks64(const unsigned char* in, std::size_t size, unsigned char*& out_ref) {
     if (size < 64 + 2) return 0;
     const __m512i low_table = load(hex.value), high_table = load(hex.value + 64);
@@ -164,11 +166,13 @@ std::size_t unqp_blocks64(const unsigned char* in, std::size_t size, unsigned ch
     const unsigned char* p = in;
     const unsigned char* const last = in + size - 64 - 2;
     unsigned char* out = out_ref;
+    __mmask64 taken = 0;    // the first bytes of this block: digits of an escape before it
+    __mmask64 lf_kept = 0;  // its first byte: the LF of a CR LF across the boundary
     while (p <= last) {
         __m512i v = load(p);
         __mmask64 equals = equal(v, '=');
         __mmask64 plain = (between(v, 32, 126) & ~equals) | equal(v, '\t');
-        if (plain == ~__mmask64{0}) {
+        if ((~plain | taken) == 0) {
             _mm512_storeu_si512(out, v);
             p += 64;
             out += 64;
@@ -182,24 +186,37 @@ std::size_t unqp_blocks64(const unsigned char* in, std::size_t size, unsigned ch
                                _mm512_movepi8_mask(_mm512_or_si512(low, after)));
         __mmask64 escape = equals & hex_pair;
         __mmask64 soft = equals & equal(next, cr) & equal(after, lf);
-        __mmask64 digits = (equals << 1) | (equals << 2);
+        __mmask64 digits = (equals << 1) | (equals << 2) | taken;
         __mmask64 kept_cr = equal(v, cr) & equal(next, lf) & ~digits;
-        __mmask64 cut = (equals & ~(escape | soft)) | (equals & (__mmask64{3} << 62)) |
-                        (kept_cr & (__mmask64{1} << 63));
-        if (cut & 1u) {  // a malformed escape
-            out = unqp_equals(p, out);
-            p += 3;
-            continue;
+        __mmask64 keep = (plain & ~digits) | escape | kept_cr | (kept_cr << 1) | lf_kept;
+        __mmask64 malformed = equals & ~(escape | soft);
+        std::size_t length = 64;
+        if (malformed != 0) {  // cut before it (no escape or CR LF before it reaches it)
+            length = static_cast<std::size_t>(__builtin_ctzll(malformed));
+            keep &= (__mmask64{1} << length) - 1;
         }
-        std::size_t length = cut != 0 ? static_cast<std::size_t>(__builtin_ctzll(cut)) : 64;
-        __mmask64 within = length == 64 ? ~__mmask64{0} : (__mmask64{1} << length) - 1;
-        __mmask64 keep = ((plain & ~digits) | escape | kept_cr | (kept_cr << 1)) & within;
         __m512i decoded = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(high, nibble), 4),
                                           _mm512_and_si512(low, nibble));
         __m512i bytes = _mm512_mask_mov_epi8(v, equals, decoded);
         _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(keep, bytes));
         out += _mm_popcnt_u64(keep);
-        p += length;
+        if (length != 64) {
+            p += length;
+            out = unqp_equals(p, out);
+            p += 3;
+            taken = lf_kept = 0;
+            continue;
+        }
+        taken = (equals >> 62) | (equals >> 63);
+        lf_kept = kept_cr >> 63;
+        p += 64;
+    }
+    // What the last block took of the next: the digits of its escape, or the LF
+    // it kept.
+    p += _mm_popcnt_u64(taken);
+    if (lf_kept != 0) {
+        *out++ = lf;
+        ++p;
     }
     out_ref = out;
     return static_cast<std::size_t>(p - in);
