@@ -267,12 +267,6 @@ std::size_t qp_blocks_cr_lf64(const unsigned char* in, std::size_t size, unsigne
         // does: the window would still hold it).
         __mmask64 cr_before = p > in ? equal(load(p - 1), cr) : crs << 1;
         __mmask64 escaped = ~(kept | (equal(v, lf) & cr_before));
-        if (escaped == 0) {
-            _mm512_storeu_si512(out, v);
-            p += 64;
-            out += 64;
-            continue;
-        }
         __m512i first = _mm512_mask_mov_epi8(v, escaped, _mm512_set1_epi8('='));
         __m512i high = _mm512_shuffle_epi8(digits, _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble));
         __m512i low = _mm512_shuffle_epi8(digits, _mm512_and_si512(v, nibble));
