@@ -31,6 +31,15 @@ inline bool word_plain(std::uint64_t word) {
     return (in_range & ~word_equal(word, '=') & highs) == highs;
 }
 
+// The bytes of `word` that are not printable ASCII (32 to 126) or are "=",
+// exactly: 0x80 in each, 0 elsewhere.
+inline std::uint64_t word_stops(std::uint64_t word) {
+    constexpr std::uint64_t lows = ~highs;
+    std::uint64_t low7 = word & lows;  // no carry leaves a byte below
+    std::uint64_t printable = (low7 + ones * 0x60) & ~(low7 + ones) & ~word;
+    return ~(printable & ~word_equal(word, '=')) & highs;
+}
+
 inline std::uint64_t load_word(const unsigned char* p) {
     std::uint64_t word;
     std::memcpy(&word, p, sizeof word);

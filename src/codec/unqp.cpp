@@ -67,31 +67,36 @@ unsigned char* unqp_bulk(codec_state& state, const unsigned char* in, std::size_
     if (in < end) {
         if (auto decode = kernels().unqp) in += decode(in, static_cast<std::size_t>(end - in), out);
     }
-    // Byte by byte while the look-ahead of "=" is there: plain bytes are written
-    // and counted in (a dropped byte is written and not counted), escapes decoded
-    // at once.
-    const unsigned char* bytewise = in;  // after a word that was not plain, eight bytes one by one
-    while (end - in >= 3) {
-        if (in >= bytewise && end - in >= 8) {
-            std::uint64_t word = load_word(in);
-            if (word_plain(word)) {  // eight plain bytes
-                std::memcpy(out, &word, 8);
-                in += 8;
-                out += 8;
-                continue;
-            }
-            bytewise = in + 8;
+    // Eight bytes at a time while the look-ahead of "=" is there: the plain
+    // bytes before the first other one are copied, that one decided, escapes
+    // at once (a tab is written and counted in, a dropped byte written and not).
+    while (end - in >= 10) {
+        std::uint64_t word = load_word(in);
+        std::memcpy(out, &word, 8);
+        std::uint64_t stops = word_stops(word);
+        if (stops == 0) {
+            in += 8;
+            out += 8;
+            continue;
         }
+        std::size_t run = static_cast<std::size_t>(__builtin_ctzll(stops)) >> 3;
+        in += run;
+        out += run;
         unsigned char c = *in;
         if (c == '=') {
-            unsigned high = qp_hex_value[in[1]], low = qp_hex_value[in[2]];
-            if (__builtin_expect((high | low) < 16, 1)) {
+            // A run of escapes (most of a non-Latin script) is decoded at once.
+            do {
+                unsigned high = qp_hex_value[in[1]], low = qp_hex_value[in[2]];
+                if (__builtin_expect((high | low) >= 16, 0)) {
+                    in += unqp_decide(in, 3, out);
+                    break;
+                }
                 *out++ = static_cast<unsigned char>(high << 4 | low);
                 in += 3;
-                continue;
-            }
+            } while (end - in >= 3 && *in == '=');
+            continue;
         }
-        if (__builtin_expect(c == '=' || c == cr, 0)) {
+        if (c == cr) {
             in += unqp_decide(in, 3, out);
             continue;
         }
