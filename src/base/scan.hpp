@@ -46,27 +46,26 @@ inline std::uint64_t load_word(const unsigned char* p) {
     return word;
 }
 
+// The place in its word of the first byte marked (0x80) in `marks`, nonzero:
+// the word as load_word read it.
+inline std::size_t first_marked(std::uint64_t marks) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return static_cast<std::size_t>(__builtin_clzll(marks)) >> 3;
+#else
+    return static_cast<std::size_t>(__builtin_ctzll(marks)) >> 3;
+#endif
+}
+
 // First byte in [p, end) equal to `a` or `b`, or end.
 inline const unsigned char* find_either(const unsigned char* p, const unsigned char* end,
                                         unsigned char a, unsigned char b) {
     while (end - p >= 8) {
         std::uint64_t word = load_word(p);
-        if (word_has(word, a) | word_has(word, b)) break;
+        std::uint64_t marks = word_equal(word, a) | word_equal(word, b);
+        if (marks != 0) return p + first_marked(marks);
         p += 8;
     }
     while (p < end && *p != a && *p != b) ++p;
-    return p;
-}
-
-// First byte in [p, end) equal to `a`, `b` or `c`, or end.
-inline const unsigned char* find_any3(const unsigned char* p, const unsigned char* end,
-                                      unsigned char a, unsigned char b, unsigned char c) {
-    while (end - p >= 8) {
-        std::uint64_t word = load_word(p);
-        if (word_has(word, a) | word_has(word, b) | word_has(word, c)) break;
-        p += 8;
-    }
-    while (p < end && *p != a && *p != b && *p != c) ++p;
     return p;
 }
 

@@ -16,16 +16,25 @@ unsigned char* qpwrp_bulk(filter_state& state, const unsigned char* in, std::siz
     std::int32_t room = static_cast<std::int32_t>(state.state);
     if (auto lines = kernels().qpwrp) in += lines(in, static_cast<std::size_t>(end - in), out, room, state.line_length);
     // While the line has room for an escape, every byte but CR and LF goes on it
-    // as it is, one at a time (quoted-printable text has an "=" every few bytes);
-    // the step places the others.
+    // as it is: eight at a time up to the first CR or LF, a CR LF then giving a
+    // hard break; the step places the others (quoted-printable text has an "="
+    // every few bytes, and its place near a full line matters).
     while (in < end) {
-        if (end - in >= 8 && room > qpwrp_full_before_escape + 8) {
+        if (end - in >= 8 && room > qpwrp_full_before_escape) {
             std::uint64_t word = load_word(in);
-            if ((word_equal(word, cr) | word_equal(word, lf)) == 0) {
-                std::memcpy(out, &word, 8);
-                in += 8;
-                out += 8;
-                room -= 8;
+            std::uint64_t breaks = word_equal(word, cr) | word_equal(word, lf);
+            std::size_t run = breaks != 0 ? first_marked(breaks) : 8;
+            auto fits = static_cast<std::size_t>(room - qpwrp_full_before_escape);
+            if (run > fits) run = fits;
+            std::memcpy(out, &word, 8);
+            in += run;
+            out += run;
+            room -= static_cast<std::int32_t>(run);
+            if (run == 8) continue;
+            if (*in == cr && end - in >= 2 && in[1] == lf) {
+                out = put_hard_break(out);
+                room = state.line_length;
+                in += 2;
                 continue;
             }
         }

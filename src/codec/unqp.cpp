@@ -79,7 +79,7 @@ unsigned char* unqp_bulk(codec_state& state, const unsigned char* in, std::size_
             out += 8;
             continue;
         }
-        std::size_t run = static_cast<std::size_t>(__builtin_ctzll(stops)) >> 3;
+        std::size_t run = first_marked(stops);
         in += run;
         out += run;
         unsigned char c = *in;

@@ -41,7 +41,7 @@ unsigned char* eol_bulk(filter_state& state, const unsigned char* in, std::size_
                     out += 8;
                     continue;
                 }
-                unsigned k = static_cast<unsigned>(__builtin_ctzll(bare_lf)) / 8;
+                std::size_t k = first_marked(bare_lf);
                 out[k] = cr;
                 out[k + 1] = lf;
                 in += k + 1;
@@ -64,17 +64,9 @@ unsigned char* eol_bulk(filter_state& state, const unsigned char* in, std::size_
                 continue;
             }
         }
-        // Bytes other than CR and LF, eight at a time, then one at a time up to the
-        // next CR or LF.
+        // Bytes other than CR and LF, up to the next CR or LF.
         const unsigned char* start = in;
-        while (end - in >= 8) {
-            std::uint64_t word = load_word(in);
-            if (word_has(word, cr) | word_has(word, lf)) break;
-            std::memcpy(out, &word, 8);
-            in += 8;
-            out += 8;
-        }
-        while (in < end && *in != cr && *in != lf) *out++ = *in++;
+        copy_run(in, find_either(in, end, cr, lf), out);
         if (in != start) last_break = 0;
         if (in == end) break;
         if (pairs && last_break == 0 && *in == cr && end - in >= 2 && in[1] == lf) {

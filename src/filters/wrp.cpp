@@ -20,6 +20,12 @@ unsigned char* wrp_bulk(filter_state& state, const unsigned char* in, std::size_
             copy_run(in, find_either(in, limit, cr, lf), out);
             room -= static_cast<std::int32_t>(in - start);
             if (in == end) break;
+            if (*in == cr && end - in >= 2 && in[1] == lf) {  // CR dropped, LF a break
+                out = put_hard_break(out);
+                room = state.line_length;
+                in += 2;
+                continue;
+            }
         }
         room = wrp_step(*in++, room, state.line_length, out);
     }
