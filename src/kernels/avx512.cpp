@@ -295,12 +295,96 @@ std::size_t qp_blocks64(const unsigned char* in, std::size_t size, unsigned char
     return qp_blocks(in, size, out, line_end);
 }
 
+// }=================================================================== wrp
+
+// With lines of 64 or more, a 64-byte block in which every CR stands before an
+// LF, every LF after a CR and whose first line fits comes out as it went in
+// (a CR LF is dropped and written again as the break), whether or not it holds
+// a line end: one branch that text mostly takes, and a whole block at each
+// step, so that no load waits for the block before it (a CR LF across two
+// blocks leaves its CR in the first). Elsewhere bytes other than CR and LF are
+// copied while they fit and the step places the next.
+std::size_t wrp_blocks64(const unsigned char* in, std::size_t size, unsigned char*& out_ref,
+                         std::int32_t& room_ref, std::int32_t line_length) {
+    if (line_length < 64) return wrp_blocks(in, size, out_ref, room_ref, line_length);
+    if (size < 64 + 1) return 0;
+    const unsigned char* p = in;
+    const unsigned char* const last = in + size - 64 - 1;
+    unsigned char* out = out_ref;
+    std::int32_t room = room_ref;
+    __mmask64 cr_written = 0;  // the block before ended in the CR of an LF here
+    while (p <= last) {
+        if (room <= wrp_full && cr_written == 0) {
+            if (*p != cr && *p != lf) {
+                out = put_hard_break(out);
+                room = line_length;
+            } else {
+                room = wrp_step(*p++, room, line_length, out);
+                continue;
+            }
+        }
+        __m512i v = load(p);
+        __mmask64 crs = equal(v, cr), lfs = equal(v, lf);
+        _mm512_storeu_si512(out, v);
+        __mmask64 breaks = crs | lfs;
+        if (breaks == 0 && room >= 64) {  // the room then owes nothing to the bytes
+            p += 64;
+            out += 64;
+            room -= 64;
+            continue;
+        }
+        __mmask64 across = (crs >> 63) & static_cast<__mmask64>(p[64] == lf);
+        __mmask64 lone_cr = crs & ~(lfs >> 1) & ~(across << 63);
+        __mmask64 bare_lf = lfs & ~((crs << 1) | cr_written);
+        auto first_line = static_cast<std::int32_t>(breaks != 0 ? __builtin_ctzll(breaks) : 64);
+        if ((lone_cr | bare_lf) == 0 && first_line <= room) {
+            // After the last LF a new line (no LF: the line goes on); after a
+            // CR across, the LF that follows starts one anyway.
+            auto after_lf = static_cast<std::int32_t>(lfs != 0 ? 64 - __builtin_clzll(lfs) : 0);
+            room = (lfs != 0 ? line_length : room) - (64 - after_lf);
+            cr_written = across;
+            p += 64;
+            out += 64;
+            continue;
+        }
+        if (cr_written != 0) {  // the LF of that CR, in place at out
+            cr_written = 0;
+            room = line_length;
+            ++p;
+            ++out;
+            continue;
+        }
+        auto fits = static_cast<std::size_t>(room - wrp_full);
+        __mmask64 stops = fits < 64 ? breaks & ((__mmask64{1} << fits) - 1) : breaks;
+        if (stops == 0) {
+            std::size_t k = fits < 64 ? fits : 64;
+            p += k;
+            out += k;
+            room -= static_cast<std::int32_t>(k);
+            continue;
+        }
+        auto j = static_cast<std::size_t>(__builtin_ctzll(stops));
+        p += j;
+        out += j;
+        room -= static_cast<std::int32_t>(j);
+        room = wrp_step(*p++, room, line_length, out);
+    }
+    if (cr_written != 0) {
+        *out++ = lf;
+        ++p;
+        room = line_length;
+    }
+    room_ref = room;
+    out_ref = out;
+    return static_cast<std::size_t>(p - in);
+}
+
 // }==============================================================================
 
 }  // namespace
 
 extern const kernel_table avx512_kernels{b64_blocks,   unb64_blocks, qp_blocks64,  unqp_blocks64,
-                                         qpwrp_blocks, wrp_blocks,   eol_blocks, dot_blocks,
+                                         qpwrp_blocks, wrp_blocks64, eol_blocks, dot_blocks,
                                        eol_clean_blocks};
 
 }  // namespace mime
