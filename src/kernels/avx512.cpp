@@ -229,6 +229,7 @@ std::size_t unqp_blocks64(const unsigned char* in, std::size_t size, unsigned ch
 struct spread_orders {
     alignas(64) unsigned char pair[4][64];
     alignas(64) unsigned char low[4][64];
+    alignas(64) unsigned char twice[2][64];  // each byte of a half to two places
 };
 
 constexpr spread_orders make_spread_orders() {
@@ -240,6 +241,10 @@ constexpr spread_orders make_spread_orders() {
             o.pair[q][3 * j + 1] = static_cast<unsigned char>(64 + from);
             o.low[q][3 * j + 2] = from;
         }
+    for (unsigned k = 0; k < 64; ++k) {
+        o.twice[0][k] = static_cast<unsigned char>(k / 2);
+        o.twice[1][k] = static_cast<unsigned char>(32 + k / 2);
+    }
     return o;
 }
 
@@ -293,6 +298,63 @@ std::size_t qp_blocks64(const unsigned char* in, std::size_t size, unsigned char
     if (line_end.size == 2 && line_end.data[0] == cr && line_end.data[1] == lf)
         return qp_blocks_cr_lf64(in, size, out);
     return qp_blocks(in, size, out, line_end);
+}
+
+// }=================================================================== eol
+
+// With the line end CR LF, a 64-byte block that does not end in a line break
+// and holds no CR without its LF gives itself with a CR before each bare LF:
+// with a bare LF in it, each half is spread to two places a byte (a CR, then
+// the byte) and the CRs not needed dropped by one compress. Elsewhere, and for
+// other line ends, as the AVX2 kernel.
+std::size_t eol_blocks64(const unsigned char* in, std::size_t size, unsigned char*& out_ref,
+                         std::int64_t& last_break, byte_span line_end) {
+    if (!(line_end.size == 2 && line_end.data[0] == cr && line_end.data[1] == lf))
+        return eol_blocks(in, size, out_ref, last_break, line_end);
+    if (size < 64) return 0;
+    const unsigned char* p = in;
+    const unsigned char* const last = in + size - 64;
+    unsigned char* out = out_ref;
+    std::int64_t previous = last_break;
+    const __m512i carriage_returns = _mm512_set1_epi8(cr);
+    const __m512i low_half = load(spread_order.twice[0]), high_half = load(spread_order.twice[1]);
+    constexpr std::uint64_t bytes = 0xaaaaaaaaaaaaaaaaull;  // the odd places
+    while (p <= last) {
+        if (previous != 0) {  // after a line end the step: it may be half of a pair
+            previous = eol_push_char(*p++, previous, line_end, out);
+            continue;
+        }
+        __m512i v = load(p);
+        __mmask64 crs = equal(v, cr), lfs = equal(v, lf);
+        __mmask64 stops = crs | lfs;
+        _mm512_storeu_si512(out, v);
+        // An LF first in the block comes after a byte that is no break (a block
+        // ends in one, and the step's state is 0).
+        if ((stops >> 63) == 0 && (crs & ~(lfs >> 1)) == 0) {
+            __mmask64 bare = lfs & ~(crs << 1);
+            if (bare != 0) {
+                __m512i low = _mm512_mask_permutexvar_epi8(carriage_returns, bytes, low_half, v);
+                __m512i high = _mm512_mask_permutexvar_epi8(carriage_returns, bytes, high_half, v);
+                __mmask64 low_keep = bytes | _pdep_u64(bare & 0xffffffffu, ~bytes);
+                __mmask64 high_keep = bytes | _pdep_u64(bare >> 32, ~bytes);
+                _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(low_keep, low));
+                out += 32 + _mm_popcnt_u64(bare & 0xffffffffu);
+                _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(high_keep, high));
+                out += 32 + _mm_popcnt_u64(bare >> 32);
+            } else {
+                out += 64;
+            }
+            p += 64;
+            continue;
+        }
+        auto j = static_cast<std::size_t>(__builtin_ctzll(stops));
+        p += j;
+        out += j;
+        previous = eol_push_char(*p++, 0, line_end, out);
+    }
+    last_break = previous;
+    out_ref = out;
+    return static_cast<std::size_t>(p - in);
 }
 
 // }=================================================================== wrp
@@ -384,7 +446,7 @@ std::size_t wrp_blocks64(const unsigned char* in, std::size_t size, unsigned cha
 }  // namespace
 
 extern const kernel_table avx512_kernels{b64_blocks,   unb64_blocks, qp_blocks64,  unqp_blocks64,
-                                         qpwrp_blocks, wrp_blocks64, eol_blocks, dot_blocks,
+                                         qpwrp_blocks, wrp_blocks64, eol_blocks64, dot_blocks,
                                        eol_clean_blocks};
 
 }  // namespace mime
