@@ -357,18 +357,47 @@ std::size_t eol_blocks64(const unsigned char* in, std::size_t size, unsigned cha
     return static_cast<std::size_t>(p - in);
 }
 
-// }=================================================================== wrp
+// }=================================================================== wrp, qpwrp
 
-// With lines of 64 or more, a 64-byte block in which every CR stands before an
-// LF, every LF after a CR and whose first line fits comes out as it went in
+// The wrappers on 64-byte blocks, for lines of 64 or more (67 or more for
+// qpwrp, which keeps room for an escape): a block whose every CR stands before
+// an LF, every LF after a CR, and whose first line fits comes out as it went in
 // (a CR LF is dropped and written again as the break), whether or not it holds
 // a line end: one branch that text mostly takes, and a whole block at each
 // step, so that no load waits for the block before it (a CR LF across two
-// blocks leaves its CR in the first). Elsewhere bytes other than CR and LF are
-// copied while they fit and the step places the next.
-std::size_t wrp_blocks64(const unsigned char* in, std::size_t size, unsigned char*& out_ref,
-                         std::int32_t& room_ref, std::int32_t line_length) {
-    if (line_length < 64) return wrp_blocks(in, size, out_ref, room_ref, line_length);
+// blocks leaves its CR in the first). Where a line fills up inside a block its
+// break is placed at once; near a full line, at a lone CR or LF, and near a
+// block's end, the step places each byte.
+struct wrp_rules {
+    static constexpr std::int32_t near_end = wrp_full;
+    static std::int32_t step(unsigned char c, std::int32_t room, std::int32_t length, unsigned char*& out) {
+        return wrp_step(c, room, length, out);
+    }
+    // The break where the line is full, before the byte at p (not CR or LF,
+    // and two more bytes readable): how many bytes go before it.
+    static std::size_t before_break(const unsigned char*) { return 0; }
+    static unsigned char* put_break(unsigned char* out) { return put_hard_break(out); }
+    static constexpr auto narrow = wrp_blocks;
+};
+
+struct qpwrp_rules {
+    static constexpr std::int32_t near_end = qpwrp_full_before_escape;
+    static std::int32_t step(unsigned char c, std::int32_t room, std::int32_t length, unsigned char*& out) {
+        return qpwrp_step(c, room, length, out);
+    }
+    // With room 3 the break comes before the next "=", or two bytes on.
+    static std::size_t before_break(const unsigned char* p) {
+        return static_cast<std::size_t>(p[0] != '=') * (1 + static_cast<std::size_t>(p[1] != '='));
+    }
+    static unsigned char* put_break(unsigned char* out) { return put_soft_break(out); }
+    static constexpr auto narrow = qpwrp_blocks;
+};
+
+template <typename rules>
+std::size_t wrap_blocks64(const unsigned char* in, std::size_t size, unsigned char*& out_ref,
+                          std::int32_t& room_ref, std::int32_t line_length) {
+    constexpr std::int32_t near_end = rules::near_end;
+    if (line_length < 64 + near_end) return rules::narrow(in, size, out_ref, room_ref, line_length);
     if (size < 64 + 1) return 0;
     const unsigned char* p = in;
     const unsigned char* const last = in + size - 64 - 1;
@@ -376,20 +405,15 @@ std::size_t wrp_blocks64(const unsigned char* in, std::size_t size, unsigned cha
     std::int32_t room = room_ref;
     __mmask64 cr_written = 0;  // the block before ended in the CR of an LF here
     while (p <= last) {
-        if (room <= wrp_full && cr_written == 0) {
-            if (*p != cr && *p != lf) {
-                out = put_hard_break(out);
-                room = line_length;
-            } else {
-                room = wrp_step(*p++, room, line_length, out);
-                continue;
-            }
+        if (room <= near_end && cr_written == 0) {
+            room = rules::step(*p++, room, line_length, out);
+            continue;
         }
         __m512i v = load(p);
         __mmask64 crs = equal(v, cr), lfs = equal(v, lf);
         _mm512_storeu_si512(out, v);
         __mmask64 breaks = crs | lfs;
-        if (breaks == 0 && room >= 64) {  // the room then owes nothing to the bytes
+        if (breaks == 0 && room >= 64 + near_end) {  // the room then owes nothing to the bytes
             p += 64;
             out += 64;
             room -= 64;
@@ -399,7 +423,7 @@ std::size_t wrp_blocks64(const unsigned char* in, std::size_t size, unsigned cha
         __mmask64 lone_cr = crs & ~(lfs >> 1) & ~(across << 63);
         __mmask64 bare_lf = lfs & ~((crs << 1) | cr_written);
         auto first_line = static_cast<std::int32_t>(breaks != 0 ? __builtin_ctzll(breaks) : 64);
-        if ((lone_cr | bare_lf) == 0 && first_line <= room) {
+        if ((lone_cr | bare_lf) == 0 && first_line <= room - near_end) {
             // After the last LF a new line (no LF: the line goes on); after a
             // CR across, the LF that follows starts one anyway.
             auto after_lf = static_cast<std::int32_t>(lfs != 0 ? 64 - __builtin_clzll(lfs) : 0);
@@ -416,9 +440,16 @@ std::size_t wrp_blocks64(const unsigned char* in, std::size_t size, unsigned cha
             ++out;
             continue;
         }
-        auto fits = static_cast<std::size_t>(room - wrp_full);
+        auto fits = static_cast<std::size_t>(room - near_end);
         __mmask64 stops = fits < 64 ? breaks & ((__mmask64{1} << fits) - 1) : breaks;
         if (stops == 0) {
+            if (fits < 62 && ((breaks >> fits) & 7u) == 0) {  // the line fills up here
+                std::size_t at = fits + rules::before_break(p + fits);
+                p += at;
+                out = rules::put_break(out + at);
+                room = line_length;
+                continue;
+            }
             std::size_t k = fits < 64 ? fits : 64;
             p += k;
             out += k;
@@ -429,7 +460,7 @@ std::size_t wrp_blocks64(const unsigned char* in, std::size_t size, unsigned cha
         p += j;
         out += j;
         room -= static_cast<std::int32_t>(j);
-        room = wrp_step(*p++, room, line_length, out);
+        room = rules::step(*p++, room, line_length, out);
     }
     if (cr_written != 0) {
         *out++ = lf;
@@ -446,7 +477,7 @@ std::size_t wrp_blocks64(const unsigned char* in, std::size_t size, unsigned cha
 }  // namespace
 
 extern const kernel_table avx512_kernels{b64_blocks,   unb64_blocks, qp_blocks64,  unqp_blocks64,
-                                         qpwrp_blocks, wrp_blocks64, eol_blocks64, dot_blocks,
+                                         wrap_blocks64<qpwrp_rules>, wrap_blocks64<wrp_rules>, eol_blocks64, dot_blocks,
                                        eol_clean_blocks};
 
 }  // namespace mime
