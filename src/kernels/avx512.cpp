@@ -1,9 +1,10 @@
-// The kernels of the AVX-512 set (with VBMI and VBMI2). Base64 on 64-byte blocks:
-// 48 bytes to 64 characters by one byte permutation, one multishift and one table
-// permutation; and back, with the bytes outside the alphabet dropped by one
-// compress. Quoted-printable on 64-byte blocks too, the escapes of an encoded
-// block spread by permutations and compressed, a decoded block compressed; the
-// other text filters on 32-byte blocks, as in the AVX2 set.
+// The kernels of the AVX-512 set (with VBMI, VBMI2 and BMI2), on 64-byte blocks.
+// Base64: 48 bytes to 64 characters by one byte permutation, one multishift and
+// one table permutation; and back, with the bytes outside the alphabet dropped by
+// one compress. Quoted-printable: the escapes of an encoded block spread by
+// permutations and compressed, a decoded block compressed. The wrappers and eol
+// as the AVX2 ones, a whole block at each step where they can; dot, and qp and
+// eol with a line end other than CR LF, take the AVX2 kernels.
 #include <immintrin.h>
 
 #include "base/decisions.hpp"

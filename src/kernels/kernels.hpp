@@ -65,7 +65,7 @@ struct kernel_table {
 
 // A kernel set as this build has it: "scalar" (the portable code alone, the
 // reference), "ssse3" (16-byte blocks), "avx2" (32-byte blocks), "avx512"
-// (64-byte Base64 blocks, AVX2 for the rest).
+// (64-byte blocks; AVX2 for dot and the line ends other than CR LF).
 struct kernel_set {
     const char* name;
     const kernel_table* table;
