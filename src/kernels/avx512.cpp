@@ -414,10 +414,24 @@ std::size_t wrap_blocks64(const unsigned char* in, std::size_t size, unsigned ch
         __mmask64 crs = equal(v, cr), lfs = equal(v, lf);
         _mm512_storeu_si512(out, v);
         __mmask64 breaks = crs | lfs;
-        if (breaks == 0 && room >= 64 + near_end) {  // the room then owes nothing to the bytes
-            p += 64;
-            out += 64;
-            room -= 64;
+        if (breaks == 0) {  // the room then owes nothing to the bytes
+            if (room >= 64 + near_end) {
+                p += 64;
+                out += 64;
+                room -= 64;
+                continue;
+            }
+            auto fits = static_cast<std::size_t>(room - near_end);
+            if (fits < 62) {  // the line fills up here
+                std::size_t at = fits + rules::before_break(p + fits);
+                p += at;
+                out = rules::put_break(out + at);
+                room = line_length;
+            } else {
+                p += fits;
+                out += fits;
+                room = near_end;
+            }
             continue;
         }
         __mmask64 across = (crs >> 63) & static_cast<__mmask64>(p[64] == lf);
