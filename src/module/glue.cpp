@@ -19,8 +19,26 @@ constexpr std::size_t smallest_slice = 512;
 constexpr lua_Number default_line_length = 76;
 constexpr char default_line_end[] = "\r\n";
 
+// The result is about to outgrow its room: room at once for the rest of the
+// input at the rate so far and a little more, so that a result much larger than
+// its input (quoted-printable of a non-Latin script, about three times) moves
+// once rather than at every doubling. Near the interpreter's limit, the usual
+// growth.
+template <class Core, class State>
+void reserve_rest(output& o, const Core& core, const State& state, std::size_t made, std::size_t done,
+                  std::size_t rest, std::size_t room) {
+    double ahead = static_cast<double>(made) / static_cast<double>(done) * static_cast<double>(rest) * 1.0625 +
+                   static_cast<double>(room);
+    double most = static_cast<double>(core.bound(state, rest));
+    if (ahead > most) ahead = most;
+    if (ahead + static_cast<double>(output_size(o)) >= static_cast<double>(largest_userdata()) / 2) return;
+    output_reserve(o, static_cast<std::size_t>(ahead));
+}
+
 template <class Core, class State>
 void run(output& o, const Core& core, State& state, const unsigned char* in, std::size_t size) {
+    const std::size_t start = output_size(o);
+    std::size_t done = 0;
     while (size > 0) {
         std::size_t n = size < slice_size ? size : slice_size;
         std::size_t room = core.bound(state, n);
@@ -30,10 +48,13 @@ void run(output& o, const Core& core, State& state, const unsigned char* in, std
             n /= 2;
             room = core.bound(state, n);
         }
+        if (room > output_available(o) && done != 0)
+            reserve_rest(o, core, state, output_size(o) - start, done, size, room);
         unsigned char* out = output_reserve(o, room);
         output_commit(o, core.bulk(state, in, n, out));
         in += n;
         size -= n;
+        done += n;
     }
 }
 
