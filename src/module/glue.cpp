@@ -22,16 +22,19 @@ constexpr char default_line_end[] = "\r\n";
 // The result is about to outgrow its room: room at once for the rest of the
 // input at the rate so far and a little more, so that a result much larger than
 // its input (quoted-printable of a non-Latin script, about three times) moves
-// once rather than at every doubling. Near the interpreter's limit, the usual
-// growth.
+// once rather than at every doubling. The new block is at most three times the
+// old, whatever the rate promises (the rest of the input may give less); near
+// the interpreter's limit, the usual growth.
 template <class Core, class State>
 void reserve_rest(output& o, const Core& core, const State& state, std::size_t made, std::size_t done,
                   std::size_t rest, std::size_t room) {
     double ahead = static_cast<double>(made) / static_cast<double>(done) * static_cast<double>(rest) * 1.0625 +
                    static_cast<double>(room);
     double most = static_cast<double>(core.bound(state, rest));
+    double size = static_cast<double>(output_size(o)), capacity = size + static_cast<double>(output_available(o));
+    if (most > 3 * capacity - size) most = 3 * capacity - size;
     if (ahead > most) ahead = most;
-    if (ahead + static_cast<double>(output_size(o)) >= static_cast<double>(largest_userdata()) / 2) return;
+    if (ahead + size >= static_cast<double>(largest_userdata()) / 2) return;
     output_reserve(o, static_cast<std::size_t>(ahead));
 }
 
