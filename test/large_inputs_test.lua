@@ -116,6 +116,17 @@ describe("very large inputs #slow", function()
     assert(#out == 65535 * 1000 and last == 10)
     local encoded, remainder = mime.qp("", rep("a\r\n", 65536), line_end)
     assert(encoded == rep("a" .. line_end, 65536) and remainder == "")
+    -- Line ends first, then text: the room taken for the rest follows what the
+    -- rest gives, not the rate of its start.
+    local input = rep("\n", 8192) .. rep("x", 8 * MiB)
+    collectgarbage()
+    collectgarbage("stop")
+    local before = collectgarbage("count")
+    out = mime.eol(0, input, line_end)
+    local allocated = (collectgarbage("count") - before) * 1024
+    collectgarbage("restart")
+    assert(out == rep(line_end, 8192) .. input:sub(8193), "eol: output differs")
+    assert(allocated < 6 * #out, ("eol: %.0f bytes allocated for %d"):format(allocated, #out))
   end)
 
   it("wrappers handle lines of any length at the ends of the 32-bit range", function()
