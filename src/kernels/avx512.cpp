@@ -304,10 +304,11 @@ std::size_t qp_blocks64(const unsigned char* in, std::size_t size, unsigned char
 // }=================================================================== eol
 
 // With the line end CR LF, a 64-byte block that does not end in a line break
-// and holds no CR without its LF gives itself with a CR before each bare LF:
-// with a bare LF in it, each half is spread to two places a byte (a CR, then
-// the byte) and the CRs not needed dropped by one compress. Elsewhere, and for
-// other line ends, as the AVX2 kernel.
+// and holds no CR without its LF gives itself with a CR before each bare LF.
+// One or two bare LFs (text with LF line ends has about one a block) take one
+// expand that leaves a CR in front of each; with more, each half is spread to
+// two places a byte (a CR, then the byte) and the CRs not needed dropped by one
+// compress. Elsewhere, and for other line ends, as the AVX2 kernel.
 std::size_t eol_blocks64(const unsigned char* in, std::size_t size, unsigned char*& out_ref,
                          std::int64_t& last_break, byte_span line_end) {
     if (!(line_end.size == 2 && line_end.data[0] == cr && line_end.data[1] == lf))
@@ -328,12 +329,27 @@ std::size_t eol_blocks64(const unsigned char* in, std::size_t size, unsigned cha
         __m512i v = load(p);
         __mmask64 crs = equal(v, cr), lfs = equal(v, lf);
         __mmask64 stops = crs | lfs;
-        _mm512_storeu_si512(out, v);
         // An LF first in the block comes after a byte that is no break (a block
         // ends in one, and the step's state is 0).
         if ((stops >> 63) == 0 && (crs & ~(lfs >> 1)) == 0) {
             __mmask64 bare = lfs & ~(crs << 1);
-            if (bare != 0) {
+            if (bare == 0) {
+                _mm512_storeu_si512(out, v);
+                out += 64;
+            } else if ((bare & (bare - 1)) == 0) {
+                // One bare LF, as in text with LF line ends: the block spread
+                // round a CR in its place, and its last byte after.
+                _mm512_storeu_si512(out, _mm512_mask_expand_epi8(carriage_returns, ~bare, v));
+                out[64] = p[63];
+                out += 65;
+            } else if (std::uint64_t rest = bare & (bare - 1); (rest & (rest - 1)) == 0) {
+                // Two: the second CR one place further on.
+                __mmask64 crs_out = (bare ^ rest) | rest << 1;
+                _mm512_storeu_si512(out, _mm512_mask_expand_epi8(carriage_returns, ~crs_out, v));
+                out[64] = p[62];
+                out[65] = p[63];
+                out += 66;
+            } else {
                 __m512i low = _mm512_mask_permutexvar_epi8(carriage_returns, bytes, low_half, v);
                 __m512i high = _mm512_mask_permutexvar_epi8(carriage_returns, bytes, high_half, v);
                 __mmask64 low_keep = bytes | _pdep_u64(bare & 0xffffffffu, ~bytes);
@@ -342,12 +358,11 @@ std::size_t eol_blocks64(const unsigned char* in, std::size_t size, unsigned cha
                 out += 32 + _mm_popcnt_u64(bare & 0xffffffffu);
                 _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(high_keep, high));
                 out += 32 + _mm_popcnt_u64(bare >> 32);
-            } else {
-                out += 64;
             }
             p += 64;
             continue;
         }
+        _mm512_storeu_si512(out, v);
         auto j = static_cast<std::size_t>(__builtin_ctzll(stops));
         p += j;
         out += j;
