@@ -24,6 +24,25 @@ constexpr stop_table make_stops() {
 }
 constexpr stop_table unqp_stops = make_stops();
 
+// The two digits of an escape, looked up apart and joined by one "or": the high
+// digit's value shifted, the low digit's as it is, and 0x100 for a byte that is
+// no digit.
+struct digit_tables {
+    std::uint16_t high[256];
+    std::uint16_t low[256];
+};
+
+constexpr digit_tables make_digit_tables() {
+    digit_tables t{};
+    for (unsigned c = 0; c < 256; ++c) {
+        unsigned value = qp_hex_value[c];
+        t.high[c] = static_cast<std::uint16_t>(value < 16 ? value << 4 : 0x100);
+        t.low[c] = static_cast<std::uint16_t>(value < 16 ? value : 0x100);
+    }
+    return t;
+}
+constexpr digit_tables unqp_digits = make_digit_tables();
+
 // The decision on the byte at s[0], with `available` bytes at hand from s: writes
 // what it gives and returns how many bytes that took, or 0 when it needs more
 // look-ahead ("=" two more bytes, CR one).
@@ -86,12 +105,12 @@ unsigned char* unqp_bulk(codec_state& state, const unsigned char* in, std::size_
         if (c == '=') {
             // A run of escapes (most of a non-Latin script) is decoded at once.
             do {
-                unsigned high = qp_hex_value[in[1]], low = qp_hex_value[in[2]];
-                if (__builtin_expect((high | low) >= 16, 0)) {
+                unsigned byte = unqp_digits.high[in[1]] | unqp_digits.low[in[2]];
+                if (__builtin_expect(byte > 0xff, 0)) {
                     in += unqp_decide(in, 3, out);
                     break;
                 }
-                *out++ = static_cast<unsigned char>(high << 4 | low);
+                *out++ = static_cast<unsigned char>(byte);
                 in += 3;
             } while (end - in >= 3 && *in == '=');
             continue;
