@@ -42,22 +42,15 @@ unsigned unb64_push_char(unsigned char byte, unsigned char* quartet, unsigned co
     return 0;
 }
 
-unsigned char* unb64_bulk(codec_state& state, const unsigned char* in, std::size_t size,
-                          unsigned char* out) {
-    const unsigned char* end = in + size;
-    if (auto decode = kernels().unb64) {
-        while (in < end) {
-            in += decode(in, static_cast<std::size_t>(end - in), out, state.group, state.count);
-            // The kernel stops before a block holding "=", or near the end: one
-            // block's worth goes through the step.
-            const unsigned char* stop = end - in > 32 ? in + 32 : end;
-            while (in < stop) state.count = unb64_push_char(*in++, state.group, state.count, out);
-        }
-        return out;
-    }
+namespace {
+
+// The portable code from in to stop: whole quartets at once while none is
+// pending, the step for the rest.
+const unsigned char* unb64_words(codec_state& state, const unsigned char* in, const unsigned char* stop,
+                                 unsigned char*& out) {
     for (;;) {
         if (state.count == 0) {
-            while (end - in >= 4) {
+            while (stop - in >= 4) {
                 std::uint32_t v = shifted0[in[0]] | shifted1[in[1]] | shifted2[in[2]] | shifted3[in[3]];
                 if (v & needs_step) break;
                 out[0] = static_cast<unsigned char>(v >> 16);
@@ -67,8 +60,26 @@ unsigned char* unb64_bulk(codec_state& state, const unsigned char* in, std::size
                 out += 3;
             }
         }
-        if (in == end) break;
+        if (in == stop) return in;
         state.count = unb64_push_char(*in++, state.group, state.count, out);
+    }
+}
+
+}  // namespace
+
+unsigned char* unb64_bulk(codec_state& state, const unsigned char* in, std::size_t size,
+                          unsigned char* out) {
+    const unsigned char* end = in + size;
+    auto decode = kernels().unb64;
+    if (decode == nullptr) {
+        unb64_words(state, in, end, out);
+        return out;
+    }
+    while (in < end) {
+        in += decode(in, static_cast<std::size_t>(end - in), out, state.group, state.count);
+        // The kernel stops before a block holding "=", or near the end: one
+        // block's worth goes through the portable code.
+        in = unb64_words(state, in, end - in > 32 ? in + 32 : end, out);
     }
     return out;
 }
