@@ -25,25 +25,6 @@ constexpr auto shifted1 = make_shifted(12);
 constexpr auto shifted2 = make_shifted(6);
 constexpr auto shifted3 = make_shifted(0);
 
-}  // namespace
-
-unsigned unb64_push_char(unsigned char byte, unsigned char* quartet, unsigned count,
-                         unsigned char*& out) {
-    if (base64_value[byte] == no_value) return count;
-    quartet[count++] = byte;
-    if (count < 4) return count;
-    std::uint32_t v = std::uint32_t{base64_value[quartet[0]]} << 18 |
-                      std::uint32_t{base64_value[quartet[1]]} << 12 |
-                      std::uint32_t{base64_value[quartet[2]]} << 6 | base64_value[quartet[3]];
-    out[0] = static_cast<unsigned char>(v >> 16);
-    out[1] = static_cast<unsigned char>(v >> 8);
-    out[2] = static_cast<unsigned char>(v);
-    out += quartet[2] == '=' ? 1 : quartet[3] == '=' ? 2 : 3;
-    return 0;
-}
-
-namespace {
-
 // The portable code from in to stop: whole quartets at once while none is
 // pending, the step for the rest.
 const unsigned char* unb64_words(codec_state& state, const unsigned char* in, const unsigned char* stop,
@@ -66,6 +47,21 @@ const unsigned char* unb64_words(codec_state& state, const unsigned char* in, co
 }
 
 }  // namespace
+
+unsigned unb64_push_char(unsigned char byte, unsigned char* quartet, unsigned count,
+                         unsigned char*& out) {
+    if (base64_value[byte] == no_value) return count;
+    quartet[count++] = byte;
+    if (count < 4) return count;
+    std::uint32_t v = std::uint32_t{base64_value[quartet[0]]} << 18 |
+                      std::uint32_t{base64_value[quartet[1]]} << 12 |
+                      std::uint32_t{base64_value[quartet[2]]} << 6 | base64_value[quartet[3]];
+    out[0] = static_cast<unsigned char>(v >> 16);
+    out[1] = static_cast<unsigned char>(v >> 8);
+    out[2] = static_cast<unsigned char>(v);
+    out += quartet[2] == '=' ? 1 : quartet[3] == '=' ? 2 : 3;
+    return 0;
+}
 
 unsigned char* unb64_bulk(codec_state& state, const unsigned char* in, std::size_t size,
                           unsigned char* out) {
