@@ -1,6 +1,7 @@
 // CPU detection and the dispatch of the kernel sets. Which sets this build has,
 // and what each needs of the CPU, come from the list in cmake/kernels.cmake,
 // written out as kernel_sets.inc.
+#include <atomic>
 #include <cstring>
 
 #include "kernels/kernels.hpp"
@@ -32,6 +33,18 @@ const kernel_set& choose() {
 
 // The choice of this thread, when a test or fuzzer made one.
 thread_local const kernel_table* thread_choice = nullptr;
+// Set once any thread has made a choice: until then no thread reads its own,
+// which in a shared object costs a call into the thread-local storage machinery
+// at every bulk call (the module never chooses).
+std::atomic<bool> some_thread_chose{false};
+// The process's table once chosen (the tables themselves are constants).
+std::atomic<const kernel_table*> process_table{nullptr};
+
+__attribute__((noinline)) const kernel_table& choose_process_table() {
+    const kernel_table* table = default_kernels().table;
+    process_table.store(table, std::memory_order_relaxed);
+    return *table;
+}
 
 }  // namespace
 
@@ -49,15 +62,17 @@ const kernel_set& default_kernels() {
 bool use_kernels(const kernel_set& set) {
     if (!kernel_available(set)) return false;
     thread_choice = set.table;
+    some_thread_chose.store(true, std::memory_order_relaxed);
     return true;
 }
 
 void use_default_kernels() { thread_choice = nullptr; }
 
 const kernel_table& kernels() {
-    if (const kernel_table* chosen = thread_choice) return *chosen;
-    static const kernel_table& table = *default_kernels().table;
-    return table;
+    if (some_thread_chose.load(std::memory_order_relaxed))
+        if (const kernel_table* chosen = thread_choice) return *chosen;
+    if (const kernel_table* table = process_table.load(std::memory_order_relaxed)) return *table;
+    return choose_process_table();
 }
 
 }  // namespace mime

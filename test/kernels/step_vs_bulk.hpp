@@ -105,6 +105,10 @@ inline const char* current_kernels = "default";
 
 inline bool select(const mime::kernel_set& set) {
     if (!mime::use_kernels(set)) return false;
+    if (&mime::kernels() != set.table) {  // else every set would run the default one
+        std::fprintf(stderr, "%s chosen, but the bulk routines do not use it\n", set.name);
+        std::abort();
+    }
     current_kernels = set.name;
     return true;
 }
