@@ -8,7 +8,7 @@ set -e
 demo_packages="cmake make g++ pkg-config lua5.1 liblua5.1-0-dev"
 quick_packages="$demo_packages lua-busted lua-penlight lua-filesystem python3-cram"
 test_packages="$demo_packages luajit libluajit-5.1-dev lua5.2 liblua5.2-dev lua5.3 liblua5.3-dev lua5.4 liblua5.4-dev lua-busted lua-penlight lua-filesystem python3-cram luarocks python3"
-fuzz_packages="cmake make pkg-config liblua5.1-0-dev clang libclang-rt-14-dev"
+fuzz_packages="cmake make pkg-config liblua5.1-0-dev liblua5.4-dev clang libclang-rt-14-dev"
 
 case "${1:-}" in
   demo) wanted=$demo_packages ;;

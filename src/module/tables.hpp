@@ -25,6 +25,9 @@ enum qp_class : unsigned char {
 
 namespace detail {
 
+// A character's place in a table of 256 (a plain char may be signed).
+constexpr unsigned at(char c) { return static_cast<unsigned char>(c); }
+
 struct byte_table {
     unsigned char value[256];
 };
@@ -33,8 +36,8 @@ constexpr byte_table make_base64_value() {
     byte_table table{};
     for (auto& entry : table.value) entry = no_value;
     for (unsigned i = 0; i < 64; ++i)
-        table.value[static_cast<unsigned char>(base64_alphabet[i])] = static_cast<unsigned char>(i);
-    table.value['='] = 0;
+        table.value[at(base64_alphabet[i])] = static_cast<unsigned char>(i);
+    table.value[at('=')] = 0;
     return table;
 }
 
@@ -44,9 +47,9 @@ constexpr byte_table make_qp_char_class() {
         bool printable = (i >= 33 && i <= 126 && i != '=');
         table.value[i] = printable ? literal : escaped;
     }
-    table.value['\t'] = whitespace;
-    table.value[' '] = whitespace;
-    table.value['\r'] = carriage_return;
+    table.value[at('\t')] = whitespace;
+    table.value[at(' ')] = whitespace;
+    table.value[at('\r')] = carriage_return;
     return table;
 }
 
@@ -72,10 +75,12 @@ inline constexpr const unsigned char (&base64_value)[256] = detail::base64_value
 inline constexpr const unsigned char (&qp_char_class)[256] = detail::qp_char_class_table.value;
 inline constexpr const unsigned char (&qp_hex_value)[256] = detail::qp_hex_value_table.value;
 
-static_assert(base64_value['='] == 0 && base64_value['A'] == 0 && base64_value['a'] == 26);
-static_assert(base64_value['-'] == no_value && base64_value['_'] == no_value);
-static_assert(qp_char_class['='] == escaped && qp_char_class['\n'] == escaped);
-static_assert(qp_char_class['~'] == literal && qp_char_class[127] == escaped);
-static_assert(qp_hex_value['f'] == 15 && qp_hex_value['F'] == 15 && qp_hex_value['g'] == no_value);
+namespace detail {
+static_assert(base64_value[at('=')] == 0 && base64_value[at('A')] == 0 && base64_value[at('a')] == 26);
+static_assert(base64_value[at('-')] == no_value && base64_value[at('_')] == no_value);
+static_assert(qp_char_class[at('=')] == escaped && qp_char_class[at('\n')] == escaped);
+static_assert(qp_char_class[at('~')] == literal && qp_char_class[127] == escaped);
+static_assert(qp_hex_value[at('f')] == 15 && qp_hex_value[at('F')] == 15 && qp_hex_value[at('g')] == no_value);
+}  // namespace detail
 
 }  // namespace mime
