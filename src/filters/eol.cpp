@@ -66,7 +66,7 @@ unsigned char* eol_bulk(filter_state& state, const unsigned char* in, std::size_
         }
         // Bytes other than CR and LF, up to the next CR or LF.
         const unsigned char* start = in;
-        copy_run(in, find_either(in, end, cr, lf), out);
+        copy_to_line_break(in, end, out);  // room: at least a byte for each byte read
         if (in != start) last_break = 0;
         if (in == end) break;
         if (pairs && last_break == 0 && *in == cr && end - in >= 2 && in[1] == lf) {

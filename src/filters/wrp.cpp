@@ -17,7 +17,7 @@ unsigned char* wrp_bulk(filter_state& state, const unsigned char* in, std::size_
             std::size_t fits = static_cast<std::size_t>(room - wrp_full);
             const unsigned char* limit = static_cast<std::size_t>(end - in) < fits ? end : in + fits;
             const unsigned char* start = in;
-            copy_run(in, find_either(in, limit, cr, lf), out);
+            copy_to_line_break(in, limit, out);  // room: three bytes for each byte read
             room -= static_cast<std::int32_t>(in - start);
             if (in == end) break;
             if (*in == cr && end - in >= 2 && in[1] == lf) {  // CR dropped, LF a break
