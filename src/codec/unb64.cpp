@@ -72,7 +72,7 @@ unsigned char* unb64_bulk(codec_state& state, const unsigned char* in, std::size
         return out;
     }
     while (in < end) {
-        in += decode(in, static_cast<std::size_t>(end - in), out, state.group, state.count);
+        in += run_kernel(decode, in, static_cast<std::size_t>(end - in), out, state.group, state.count);
         // The kernel stops before a block holding "=", or near the end: one
         // block's worth goes through the portable code.
         in = unb64_words(state, in, end - in > 32 ? in + 32 : end, out);

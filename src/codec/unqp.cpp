@@ -84,7 +84,7 @@ unsigned char* unqp_bulk(codec_state& state, const unsigned char* in, std::size_
     const unsigned char* end = in + size;
     while (state.count != 0 && in < end) state.count = unqp_push_char(*in++, state.group, state.count, out);
     if (in < end) {
-        if (auto decode = kernels().unqp) in += decode(in, static_cast<std::size_t>(end - in), out);
+        if (auto decode = kernels().unqp) in += run_kernel(decode, in, static_cast<std::size_t>(end - in), out);
     }
     // Eight bytes at a time while the look-ahead of "=" is there: the plain
     // bytes before the first other one are copied, that one decided, escapes

@@ -14,7 +14,7 @@ unsigned char* dot_bulk(filter_state& state, const unsigned char* in, std::size_
     const unsigned char* const start = in;
     const unsigned char* const end = in + size;
     std::int64_t line_state = state.state;
-    if (auto lines = kernels().dot) in += lines(in, size, out, line_state);
+    if (auto lines = kernels().dot) in += run_kernel_with(lines, in, size, out, line_state);
     // Until two bytes are behind, the step; then only a "." after CR LF needs a
     // decision, found eight bytes at a time (a word that may hold one is taken a
     // byte at a time).

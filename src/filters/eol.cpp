@@ -21,6 +21,9 @@ unsigned char* eol_bulk(filter_state& state, const unsigned char* in, std::size_
                         unsigned char* out) {
     const unsigned char* end = in + size;
     std::int64_t last_break = state.state;
+    // The kernel takes `out` and the state themselves, not copies (run_kernel): with
+    // copies this loop ran some 8% slower on bare-LF text, though with fewer
+    // instructions.
     if (auto lines = kernels().eol) in += lines(in, size, out, last_break, state.line_end);
     const bool pairs = is_cr_lf(state.line_end);
     const unsigned char* const first = in;

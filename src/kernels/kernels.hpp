@@ -82,6 +82,28 @@ struct kernel_set_list {
 // The table the bulk routines use on the calling thread: the set chosen for the
 // process (the best the CPU runs, found once, thread-safely; or the one a build
 // configured with MIME_KERNEL=<name> pins), unless the thread chose another.
+// Calls a kernel on copies of the caller's output pointer and state, so that the
+// caller's own never have their addresses taken: otherwise every byte the
+// caller stores might, for all the compiler knows, change them, and they would
+// stay in memory through the whole of the caller's loop.
+template <class Kernel, class... Rest>
+std::size_t run_kernel(Kernel* kernel, const unsigned char* in, std::size_t size, unsigned char*& out,
+                       Rest&&... rest) {
+    unsigned char* kernel_out = out;
+    std::size_t taken = kernel(in, size, kernel_out, static_cast<Rest&&>(rest)...);
+    out = kernel_out;
+    return taken;
+}
+
+template <class Kernel, class State, class... Rest>
+std::size_t run_kernel_with(Kernel* kernel, const unsigned char* in, std::size_t size, unsigned char*& out,
+                            State& state, Rest&&... rest) {
+    State kernel_state = state;
+    std::size_t taken = run_kernel(kernel, in, size, out, kernel_state, static_cast<Rest&&>(rest)...);
+    state = kernel_state;
+    return taken;
+}
+
 const kernel_table& kernels();
 
 // For tests and fuzzers (nothing here is visible from Lua):
