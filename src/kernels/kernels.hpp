@@ -82,6 +82,8 @@ struct kernel_set_list {
 // The table the bulk routines use on the calling thread: the set chosen for the
 // process (the best the CPU runs, found once, thread-safely; or the one a build
 // configured with MIME_KERNEL=<name> pins), unless the thread chose another.
+const kernel_table& kernels();
+
 // Calls a kernel on copies of the caller's output pointer and state, so that the
 // caller's own never have their addresses taken: otherwise every byte the
 // caller stores might, for all the compiler knows, change them, and they would
@@ -103,8 +105,6 @@ std::size_t run_kernel_with(Kernel* kernel, const unsigned char* in, std::size_t
     state = kernel_state;
     return taken;
 }
-
-const kernel_table& kernels();
 
 // For tests and fuzzers (nothing here is visible from Lua):
 //   for (const mime::kernel_set& set : mime::kernel_sets())
