@@ -56,24 +56,27 @@ inline std::size_t first_marked(std::uint64_t marks) {
 #endif
 }
 
+// The CR and LF bytes of `word`, exactly, as word_equal marks them. A byte is CR
+// (0x0D) or LF (0x0A) only if it reads 0x0F with its low three bits set: that
+// one test passes over most words of text, and the exact one runs only where it
+// fails (a tab, say).
+inline std::uint64_t word_line_breaks(std::uint64_t word) {
+    if (!word_has(word | ones * 7, 0x0f)) return 0;
+    return word_equal(word, '\r') | word_equal(word, '\n');
+}
+
 // Copies the bytes from `in` up to the next CR or LF (or `end`); both move past
-// them. A byte is CR (0x0D) or LF (0x0A) only if it reads 0x0F with its low three
-// bits set: that one test passes over most words of text, and the exact one
-// runs only where it fails (a tab, say). Each word is stored whole as it is
-// read, so the caller keeps 8 bytes of room past the copy (what it writes next
-// goes over the surplus).
+// them. Each word is stored whole as it is read, so the caller keeps 8 bytes of
+// room past the copy (what it writes next goes over the surplus).
 inline void copy_to_line_break(const unsigned char*& in, const unsigned char* end, unsigned char*& out) {
     while (end - in >= 8) {
         std::uint64_t word = load_word(in);
         std::memcpy(out, &word, 8);
-        if (word_has(word | ones * 7, 0x0f)) {
-            std::uint64_t marks = word_equal(word, '\r') | word_equal(word, '\n');
-            if (marks != 0) {
-                std::size_t k = first_marked(marks);
-                in += k;
-                out += k;
-                return;
-            }
+        if (std::uint64_t marks = word_line_breaks(word)) {
+            std::size_t k = first_marked(marks);
+            in += k;
+            out += k;
+            return;
         }
         in += 8;
         out += 8;

@@ -22,7 +22,7 @@ unsigned char* qpwrp_bulk(filter_state& state, const unsigned char* in, std::siz
     while (in < end) {
         if (end - in >= 8 && room > qpwrp_full_before_escape) {
             std::uint64_t word = load_word(in);
-            std::uint64_t breaks = word_equal(word, cr) | word_equal(word, lf);
+            std::uint64_t breaks = word_line_breaks(word);
             std::size_t run = breaks != 0 ? first_marked(breaks) : 8;
             auto fits = static_cast<std::size_t>(room - qpwrp_full_before_escape);
             if (run > fits) run = fits;
