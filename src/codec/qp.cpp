@@ -69,7 +69,8 @@ unsigned char* qp_bulk(codec_state& state, const unsigned char* in, std::size_t 
     while (state.count != 0 && in < end)
         state.count = qp_push_byte(*in++, state.group, state.count, state.line_end, out);
     if (in < end) {
-        if (auto encode = kernels().qp) in += run_kernel(encode, in, static_cast<std::size_t>(end - in), out, state.line_end);
+        if (auto encode = kernels().qp)
+            in += run_kernel(encode, in, static_cast<std::size_t>(end - in), out, state.line_end);
     }
     // With the window empty, each byte is decided straight from the input as long as
     // its look-ahead is there, by its code where it needs none; the rest goes into

@@ -14,7 +14,8 @@ unsigned char* qpwrp_bulk(filter_state& state, const unsigned char* in, std::siz
                           unsigned char* out) {
     const unsigned char* end = in + size;
     std::int32_t room = static_cast<std::int32_t>(state.state);
-    if (auto lines = kernels().qpwrp) in += run_kernel_with(lines, in, static_cast<std::size_t>(end - in), out, room, state.line_length);
+    if (auto lines = kernels().qpwrp)
+        in += run_kernel_with(lines, in, static_cast<std::size_t>(end - in), out, room, state.line_length);
     // While the line has room for an escape, every byte but CR and LF goes on it
     // as it is: eight at a time up to the first CR or LF, a CR LF then giving a
     // hard break; the step places the others (quoted-printable text has an "="

@@ -11,7 +11,8 @@ unsigned char* wrp_bulk(filter_state& state, const unsigned char* in, std::size_
                         unsigned char* out) {
     const unsigned char* end = in + size;
     std::int32_t room = static_cast<std::int32_t>(state.state);
-    if (auto lines = kernels().wrp) in += run_kernel_with(lines, in, static_cast<std::size_t>(end - in), out, room, state.line_length);
+    if (auto lines = kernels().wrp)
+        in += run_kernel_with(lines, in, static_cast<std::size_t>(end - in), out, room, state.line_length);
     while (in < end) {
         if (room > wrp_full) {
             std::size_t fits = static_cast<std::size_t>(room - wrp_full);
