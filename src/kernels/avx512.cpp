@@ -459,15 +459,31 @@ std::size_t wrap_blocks64(const unsigned char* in, std::size_t size, unsigned ch
         __mmask64 across = (crs >> 63) & static_cast<__mmask64>(p[64] == lf);
         __mmask64 lone_cr = crs & ~(lfs >> 1) & ~(across << 63);
         __mmask64 bare_lf = lfs & ~((crs << 1) | cr_written);
-        auto first_line = static_cast<std::int32_t>(breaks != 0 ? __builtin_ctzll(breaks) : 64);
-        if ((lone_cr | bare_lf) == 0 && first_line <= room - near_end) {
-            // After the last LF a new line (no LF: the line goes on); after a
-            // CR across, the LF that follows starts one anyway.
-            auto after_lf = static_cast<std::int32_t>(lfs != 0 ? 64 - __builtin_clzll(lfs) : 0);
-            room = (lfs != 0 ? line_length : room) - (64 - after_lf);
+        auto first_line = static_cast<std::int32_t>(__builtin_ctzll(breaks));
+        std::int32_t room_left = room - near_end;
+        auto full = static_cast<std::size_t>(room_left < 0 ? 0 : room_left < 62 ? room_left : 61);
+        bool fills = first_line > room_left;  // before the block's first line break
+        bool clear = (cr_written == 0) & (room_left < 62) & (((breaks >> full) & 7u) == 0);
+        if (((lone_cr | bare_lf) == 0) & (!fills | clear)) {
+            // The whole block, its lines all fitting but perhaps the first,
+            // which then fills up here with no line break near: its break is
+            // placed and the rest of the block moved after it. Lines of text
+            // fill up at random, so the two are told apart by masks, not by a
+            // branch, and the next block is always the next 64 bytes. With no
+            // break the break goes where the next block's bytes overwrite it.
+            std::uint64_t choose = 0 - static_cast<std::uint64_t>(fills);
+            std::size_t at = 64 ^ ((64 ^ (full + rules::before_break(p + full))) & choose);
+            auto break_size = static_cast<std::size_t>(rules::put_break(out + at) - (out + at));
+            std::size_t moved = break_size & choose;
+            _mm512_mask_storeu_epi8(out + moved, ~_bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(at)), v);
+            // After the last LF a new line (no LF: the line goes on, from its
+            // break if it has one); after a CR across, the LF that follows
+            // starts one anyway.
+            auto line_start = static_cast<std::int32_t>(lfs != 0 ? 64 - __builtin_clzll(lfs) : at & choose);
+            room = (lfs != 0 || fills ? line_length : room) - (64 - line_start);
             cr_written = across;
             p += 64;
-            out += 64;
+            out += 64 + moved;
             continue;
         }
         if (cr_written != 0) {  // the LF of that CR, in place at out
