@@ -469,8 +469,9 @@ std::size_t wrap_blocks64(const unsigned char* in, std::size_t size, unsigned ch
             // which then fills up here with no line break near: its break is
             // placed and the rest of the block moved after it. Lines of text
             // fill up at random, so the two are told apart by masks, not by a
-            // branch, and the next block is always the next 64 bytes. With no
-            // break the break goes where the next block's bytes overwrite it.
+            // branch, and the next block is always the next 64 bytes. When the
+            // lines fit, the break is written past the block, where the next
+            // block's bytes overwrite it.
             std::uint64_t choose = 0 - static_cast<std::uint64_t>(fills);
             std::size_t at = 64 ^ ((64 ^ (full + rules::before_break(p + full))) & choose);
             auto break_size = static_cast<std::size_t>(rules::put_break(out + at) - (out + at));
