@@ -168,8 +168,8 @@ inline __mmask64 between(__m512i v, unsigned char low, unsigned char high) {
 // the block is decoded with it, its digits left out of the next block, and a CR
 // LF across the boundary keeps its LF there. A malformed escape cuts the block
 // short; the portable decision copies it. The digits are looked up by their low
-// six bits in one-register tables: on some CPUs a lookup in two registers costs
-// three times as much, and this loop is bound by the vector ports.
+// six bits in one-register tables: on some CPUs a lookup in two registers takes
+// twice as long, and this loop is bound by the vector ports.
 std::size_t unqp_blocks64(const unsigned char* in, std::size_t size, unsigned char*& out_ref) {
     if (size < 64 + 2) return 0;
     const __m512i digit_table = load(hex.digit), value_table = load(hex.value);
