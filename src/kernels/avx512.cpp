@@ -1,8 +1,9 @@
 // The kernels of the AVX-512 set (with VBMI, VBMI2 and BMI2), on 64-byte blocks.
 // Base64: 48 bytes to 64 characters by one byte permutation, one multishift and
 // one table permutation; and back, with the bytes outside the alphabet dropped by
-// one compress. Quoted-printable: the escapes of an encoded block spread by
-// permutations and compressed, a decoded block compressed. The wrappers and eol
+// one compress. Quoted-printable: each byte of a block classified at once, by
+// table lookups of it and of its neighbours; the escapes of an encoded block
+// spread by permutations and compressed, a decoded block compressed. The wrappers and eol
 // as the AVX2 ones, a whole block at each step where they can; dot, and qp and
 // eol with a line end other than CR LF, take the AVX2 kernels.
 #include <immintrin.h>
@@ -129,102 +130,141 @@ std::size_t unb64_blocks(const unsigned char* in, std::size_t size, unsigned cha
 
 // }=================================================================== quoted-printable
 
-// The hexadecimal digits (either case) by their low six bits, which tell them
-// apart: for each of the 64, the digit that has them and its value (another
-// byte and no value where none has them). A byte is a digit when it is the one
-// its low six bits look up.
-struct hex_digits {
-    alignas(64) unsigned char digit[64];
-    alignas(64) unsigned char value[64];
-};
-
-constexpr hex_digits make_hex_digits() {
-    hex_digits t{};
-    for (unsigned i = 0; i < 64; ++i) t.digit[i] = static_cast<unsigned char>(i ^ 1);
-    for (unsigned c = 0; c < 128; ++c)
-        if (qp_hex_value[c] != no_value) {
-            t.digit[c & 63] = static_cast<unsigned char>(c);
-            t.value[c & 63] = qp_hex_value[c];
-        }
-    return t;
-}
-
-constexpr hex_digits hex = make_hex_digits();
-
 inline __mmask64 equal(__m512i v, unsigned char c) {
     return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(static_cast<char>(c)));
 }
 
-// low <= v <= high, bytes taken as unsigned.
-inline __mmask64 between(__m512i v, unsigned char low, unsigned char high) {
-    return _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8(static_cast<char>(low))),
-                                  _mm512_set1_epi8(static_cast<char>(high - low)));
+// A table of 128 bytes in two registers, and a byte's entry in it, a byte from
+// 128 up taken as 127 (`del` holds 127 in every byte).
+struct table128 {
+    __m512i low, high;
+};
+
+inline table128 load_table(const unsigned char* t) { return {load(t), load(t + 64)}; }
+
+inline __m512i look_up(const table128& t, __m512i bytes, __m512i del) {
+    return _mm512_permutex2var_epi8(t.low, _mm512_min_epu8(bytes, del), t.high);
 }
 
-// Decoding with nothing pending, a 64-byte block at each step: a block of plain
-// text (tab and 32 to 126 but "=") is copied, any other decoded whole, its
-// dropped bytes removed by one compress. The step is always a whole block, so
-// the next load never waits for this block's decoding: an escape reaching past
-// the block is decoded with it, its digits left out of the next block, and a CR
-// LF across the boundary keeps its LF there. A malformed escape cuts the block
-// short; the portable decision copies it. The digits are looked up by their low
-// six bits in one-register tables: on some CPUs a lookup in two registers takes
-// twice as long, and this loop is bound by the vector ports.
+// What the decoder needs to know of a byte (taken below 128: from 128 up a
+// byte is looked up as DEL) by its place next to the byte decided: one table
+// for the byte itself, one for each of the two after it and the two before it.
+// Each gives its part of six answers, one to a bit, so that the five looked up
+// and ANDed give them all at once; the two after give their three (the low
+// bits) next to the value of a hexadecimal digit (the high four).
+enum : unsigned char {
+    escape_bit = 1,    // "=" and two hexadecimal digits
+    soft_bit = 2,      // "=" CR LF
+    kept_cr_bit = 4,   // a CR before an LF, not the digit of an "="
+    plain_bit = 8,     // tab, 32 to 126 but "=", not the digit of an "="
+    kept_lf_bit = 16,  // an LF after a kept CR
+    equals_bit = 32,   // "="
+};
+
+struct unqp_roles {
+    alignas(64) unsigned char self[128];
+    alignas(64) unsigned char next[128];
+    alignas(64) unsigned char after[128];
+    alignas(64) unsigned char before[128];
+    alignas(64) unsigned char two_before[128];
+};
+
+constexpr unqp_roles make_unqp_roles() {
+    unqp_roles t{};
+    for (unsigned c = 0; c < 128; ++c) {
+        bool eq = c == '=', hex = qp_hex_value[c] != no_value;
+        bool plain = c == '\t' || (c >= 32 && c <= 126 && !eq);
+        auto bits = [](bool b, unsigned bit) { return b ? bit : 0u; };
+        auto value = hex ? unsigned{qp_hex_value[c]} << 4 : 0u;
+        t.self[c] = static_cast<unsigned char>(bits(eq, escape_bit | soft_bit | equals_bit) | bits(c == cr, kept_cr_bit) |
+                                               bits(plain, plain_bit) | bits(c == lf, kept_lf_bit));
+        t.next[c] = static_cast<unsigned char>(value | bits(hex, escape_bit) | bits(c == cr, soft_bit) |
+                                               bits(c == lf, kept_cr_bit));
+        t.after[c] = static_cast<unsigned char>(value | bits(hex, escape_bit) | bits(c == lf, soft_bit) | kept_cr_bit);
+        t.before[c] = static_cast<unsigned char>((0xff & ~(kept_cr_bit | plain_bit | kept_lf_bit)) |
+                                                 bits(!eq, kept_cr_bit | plain_bit) | bits(c == cr, kept_lf_bit));
+        t.two_before[c] = static_cast<unsigned char>((0xff & ~(plain_bit | kept_lf_bit)) | bits(!eq, plain_bit | kept_lf_bit));
+    }
+    return t;
+}
+
+constexpr unqp_roles unqp_role = make_unqp_roles();
+
+// Decoding with nothing pending, a 64-byte block at each step. What becomes of
+// each byte (kept, decoded from an escape, dropped) depends on the two bytes on
+// each side of it: five table lookups and three logic operations give it for
+// the whole block, so that the decisions cost vector operations, not mask
+// ones (which some CPUs run one at a time). Every block is decoded whole, its
+// dropped bytes removed by one compress (encoded text has a line end in most
+// blocks: a test for blocks to copy as they are costs more than it saves). The step
+// is always a whole block, so the next load never waits for this block's
+// decoding: an escape reaching past the block is decoded with it, and the next
+// block sees, in the bytes before it, that its first bytes are digits or the LF
+// of a kept CR. A malformed escape cuts the block short; the portable decision
+// copies it, and the block after starts afresh, as the first does.
 std::size_t unqp_blocks64(const unsigned char* in, std::size_t size, unsigned char*& out_ref) {
     if (size < 64 + 2) return 0;
-    const __m512i digit_table = load(hex.digit), value_table = load(hex.value);
+    const table128 self_table = load_table(unqp_role.self), next_table = load_table(unqp_role.next),
+                   after_table = load_table(unqp_role.after), before_table = load_table(unqp_role.before),
+                   two_before_table = load_table(unqp_role.two_before);
+    const __m512i del = _mm512_set1_epi8(127), high_nibble = _mm512_set1_epi8(static_cast<char>(0xf0));
+    // The bits the two bytes after have no part in.
+    const __m512i not_after = _mm512_set1_epi8(static_cast<char>(0xff & ~(escape_bit | soft_bit | kept_cr_bit)));
+    const __m512i kept_flags = _mm512_set1_epi8(escape_bit | kept_cr_bit | plain_bit | kept_lf_bit);
+    __m512i equals_flag = _mm512_set1_epi8(equals_bit), escape_flag = _mm512_set1_epi8(escape_bit);
+    __m512i equals_flags = _mm512_set1_epi8(escape_bit | soft_bit | equals_bit);
+    __asm__("" : "+v"(equals_flag), "+v"(equals_flags), "+v"(escape_flag));  // kept in registers, not made again in the loop
     const unsigned char* p = in;
     const unsigned char* const last = in + size - 64 - 2;
     unsigned char* out = out_ref;
-    __mmask64 taken = 0;    // the first bytes of this block: digits of an escape before it
-    __mmask64 lf_kept = 0;  // its first byte: the LF of a CR LF across the boundary
+    bool fresh = true;  // the bytes before p take no part (the first block, or after a cut)
     while (p <= last) {
-        __m512i v = load(p);
-        __mmask64 equals = equal(v, '=');
-        __mmask64 plain = (between(v, 32, 126) & ~equals) | equal(v, '\t');
-        if ((~plain | taken) == 0) {
-            _mm512_storeu_si512(out, v);
-            p += 64;
-            out += 64;
-            continue;
+        __m512i v = load(p), next = load(p + 1), after = load(p + 2);
+        __m512i before, two_before;
+        if (fresh) {
+            before = _mm512_maskz_loadu_epi8(~__mmask64{1}, p - 1);
+            two_before = _mm512_maskz_loadu_epi8(~__mmask64{3}, p - 2);
+            fresh = false;
+        } else {
+            before = load(p - 1);
+            two_before = load(p - 2);
         }
-        __m512i next = load(p + 1), after = load(p + 2);
-        __mmask64 hex_pair = _mm512_cmpeq_epi8_mask(_mm512_permutexvar_epi8(next, digit_table), next) &
-                             _mm512_cmpeq_epi8_mask(_mm512_permutexvar_epi8(after, digit_table), after);
-        __m512i high = _mm512_permutexvar_epi8(next, value_table);
-        __m512i low = _mm512_permutexvar_epi8(after, value_table);
-        __mmask64 escape = equals & hex_pair;
-        __mmask64 soft = equals & equal(next, cr) & equal(after, lf);
-        __mmask64 digits = (equals << 1) | (equals << 2) | taken;
-        __mmask64 kept_cr = equal(v, cr) & equal(next, lf) & ~digits;
-        __mmask64 keep = (plain & ~digits) | escape | kept_cr | (kept_cr << 1) | lf_kept;
-        __mmask64 malformed = equals & ~(escape | soft);
-        std::size_t length = 64;
+        __m512i next_flags = look_up(next_table, next, del), after_flags = look_up(after_table, after, del);
+        __m512i flags = _mm512_ternarylogic_epi32(look_up(self_table, v, del), look_up(before_table, before, del),
+                                                  look_up(two_before_table, two_before, del), 0x80);  // a & b & c
+        flags = _mm512_and_si512(flags, _mm512_ternarylogic_epi32(next_flags, after_flags, not_after, 0xea));  // a & b | c
+        __mmask64 keep = _mm512_test_epi8_mask(flags, kept_flags);
+        // An "=" that starts neither an escape nor a soft break.
+        __mmask64 malformed = _mm512_testn_epi8_mask(_mm512_xor_si512(flags, equals_flag), equals_flags);
+        // The high four bits of the one after, the high four of the next moved down.
+        __m512i decoded = _mm512_ternarylogic_epi32(next_flags, _mm512_srli_epi16(after_flags, 4), high_nibble, 0xe4);
+        __m512i bytes = _mm512_mask_mov_epi8(v, _mm512_test_epi8_mask(flags, escape_flag), decoded);
         if (malformed != 0) {  // cut before it (no escape or CR LF before it reaches it)
-            length = static_cast<std::size_t>(__builtin_ctzll(malformed));
+            auto length = static_cast<std::size_t>(__builtin_ctzll(malformed));
             keep &= (__mmask64{1} << length) - 1;
-        }
-        __m512i decoded = _mm512_or_si512(_mm512_slli_epi16(high, 4), low);
-        __m512i bytes = _mm512_mask_mov_epi8(v, equals, decoded);
-        _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(keep, bytes));
-        out += _mm_popcnt_u64(keep);
-        if (length != 64) {
+            _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(keep, bytes));
+            out += _mm_popcnt_u64(keep);
             p += length;
             out = unqp_equals(p, out);
             p += 3;
-            taken = lf_kept = 0;
+            fresh = true;
             continue;
         }
-        taken = (equals >> 62) | (equals >> 63);
-        lf_kept = kept_cr >> 63;
+        _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(keep, bytes));
+        out += _mm_popcnt_u64(keep);
         p += 64;
     }
-    // What the last block took of the next: the digits of its escape, or the LF
-    // it kept.
-    p += _mm_popcnt_u64(taken);
-    if (lf_kept != 0) {
-        *out++ = lf;
-        ++p;
+    // What the last block took of the next: the digits of an escape (or soft
+    // break) in its last two bytes, or the LF of the CR it kept last.
+    if (!fresh) {
+        if (p[-1] == '=') {
+            p += 2;
+        } else if (p[-2] == '=') {
+            p += 1;
+        } else if (p[-1] == cr && p[0] == lf) {
+            *out++ = lf;
+            ++p;
+        }
     }
     out_ref = out;
     return static_cast<std::size_t>(p - in);
@@ -237,6 +277,7 @@ std::size_t unqp_blocks64(const unsigned char* in, std::size_t size, unsigned ch
 struct spread_orders {
     alignas(64) unsigned char pair[4][64];
     alignas(64) unsigned char low[4][64];
+    alignas(64) unsigned char digits[4][64];  // places 3j + 1 and 3j + 2 from byte j
     alignas(64) unsigned char twice[2][64];  // each byte of a half to two places
 };
 
@@ -248,6 +289,7 @@ constexpr spread_orders make_spread_orders() {
             o.pair[q][3 * j] = from;
             o.pair[q][3 * j + 1] = static_cast<unsigned char>(64 + from);
             o.low[q][3 * j + 2] = from;
+            o.digits[q][3 * j + 1] = o.digits[q][3 * j + 2] = from;
         }
     for (unsigned k = 0; k < 64; ++k) {
         o.twice[0][k] = static_cast<unsigned char>(k / 2);
@@ -258,28 +300,70 @@ constexpr spread_orders make_spread_orders() {
 
 constexpr spread_orders spread_order = make_spread_orders();
 
+// What the encoder needs to know of a byte (taken below 128: from 128 up a
+// byte is looked up as DEL), by its place next to the byte decided: itself, the
+// two after it and the one before. Each table gives its part of five reasons to
+// keep a byte as it is, one to a bit, so that the four looked up and ANDed give
+// them all at once; a byte with none is escaped.
+enum : unsigned char {
+    safe_bit = 1,      // 33 to 126 but "="
+    blank_cr_bit = 2,  // a blank not before a CR
+    blank_lf_bit = 4,  // a blank not before the LF of a line end
+    cr_lf_bit = 8,     // a CR before an LF
+    lf_cr_bit = 16,    // an LF after a CR
+    keep_bits = 31,
+};
+
+struct qp_roles {
+    alignas(64) unsigned char self[128];
+    alignas(64) unsigned char next[128];
+    alignas(64) unsigned char after[128];
+    alignas(64) unsigned char before[128];
+};
+
+constexpr qp_roles make_qp_roles() {
+    qp_roles t{};
+    for (unsigned c = 0; c < 128; ++c) {
+        auto bits = [](bool b, unsigned bit) { return b ? bit : 0u; };
+        bool blank = c == ' ' || c == '\t';
+        t.self[c] = static_cast<unsigned char>(bits(c >= 33 && c <= 126 && c != '=', safe_bit) |
+                                               bits(blank, blank_cr_bit | blank_lf_bit) | bits(c == cr, cr_lf_bit) |
+                                               bits(c == lf, lf_cr_bit));
+        t.next[c] = static_cast<unsigned char>((keep_bits & ~(blank_cr_bit | cr_lf_bit)) | bits(c != cr, blank_cr_bit) |
+                                               bits(c == lf, cr_lf_bit));
+        t.after[c] = static_cast<unsigned char>((keep_bits & ~blank_lf_bit) | bits(c != lf, blank_lf_bit));
+        t.before[c] = static_cast<unsigned char>((keep_bits & ~lf_cr_bit) | bits(c == cr, lf_cr_bit));
+    }
+    return t;
+}
+
+constexpr qp_roles qp_role = make_qp_roles();
+
 // With the line end CR LF, as the AVX2 kernel on 64-byte blocks: a block is
-// classified at once; with an escape in it, each quarter's bytes are spread to
-// three places each and the places not needed dropped by one compress.
+// classified at once, by four table lookups and two logic operations (vector
+// operations, not mask ones, which some CPUs run one at a time); with an
+// escape in it, each quarter's bytes are spread to three places each and the
+// places not needed dropped by one compress.
 std::size_t qp_blocks_cr_lf64(const unsigned char* in, std::size_t size, unsigned char*& out_ref) {
     if (size < 64 + 2) return 0;
     const __m512i digits = _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(qp_hex_digits)));
-    const __m512i nibble = _mm512_set1_epi8(0x0f);
+    const __m512i nibble = _mm512_set1_epi8(0x0f), del = _mm512_set1_epi8(127), keep = _mm512_set1_epi8(keep_bits);
+    const table128 self_table = load_table(qp_role.self), next_table = load_table(qp_role.next),
+                   after_table = load_table(qp_role.after), before_table = load_table(qp_role.before);
     constexpr std::uint64_t firsts = 0x249249249249ull;  // every third of 48 places
+    constexpr __mmask64 digit_places = firsts << 1 | firsts << 2;
     const unsigned char* p = in;
     const unsigned char* const last = in + size - 64 - 2;
     unsigned char* out = out_ref;
     while (p <= last) {
-        __m512i v = load(p), next = load(p + 1), after = load(p + 2);
-        __mmask64 crs = equal(v, cr);
-        __mmask64 blank = equal(v, ' ') | equal(v, '\t');
-        __mmask64 line_end_next = equal(next, cr) & equal(after, lf);
-        __mmask64 kept = (between(v, 33, 126) & ~equal(v, '=')) | (blank & ~line_end_next) |
-                         (crs & equal(next, lf));
+        __m512i v = load(p);
         // An LF is kept after a CR (one that came before the kernel started never
         // does: the window would still hold it).
-        __mmask64 cr_before = p > in ? equal(load(p - 1), cr) : crs << 1;
-        __mmask64 escaped = ~(kept | (equal(v, lf) & cr_before));
+        __m512i before = p > in ? load(p - 1) : _mm512_maskz_loadu_epi8(~__mmask64{1}, p - 1);
+        __m512i flags = _mm512_ternarylogic_epi32(look_up(self_table, v, del), look_up(next_table, load(p + 1), del),
+                                                  look_up(after_table, load(p + 2), del), 0x80);  // a & b & c
+        flags = _mm512_and_si512(flags, look_up(before_table, before, del));
+        __mmask64 escaped = _mm512_testn_epi8_mask(flags, keep);
         __m512i first = _mm512_mask_mov_epi8(v, escaped, _mm512_set1_epi8('='));
         __m512i high = _mm512_shuffle_epi8(digits, _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble));
         __m512i low = _mm512_shuffle_epi8(digits, _mm512_and_si512(v, nibble));
@@ -287,8 +371,11 @@ std::size_t qp_blocks_cr_lf64(const unsigned char* in, std::size_t size, unsigne
             auto these = static_cast<unsigned>(escaped >> (16 * q)) & 0xffffu;
             __m512i places = _mm512_permutex2var_epi8(first, load(spread_order.pair[q]), high);
             places = _mm512_mask_permutexvar_epi8(places, firsts << 2, load(spread_order.low[q]), low);
-            std::uint64_t thirds = _pdep_u64(these, firsts);
-            _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(firsts | thirds << 1 | thirds << 2, places));
+            // The places to keep: each byte's first, and its digits when it is
+            // escaped (its flags, spread to them, say so); the places past 48
+            // come out after the rest and are overwritten.
+            __m512i spread_flags = _mm512_maskz_permutexvar_epi8(digit_places, load(spread_order.digits[q]), flags);
+            _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(_mm512_testn_epi8_mask(spread_flags, keep), places));
             out += 16 + 2 * _mm_popcnt_u32(these);
         }
         p += 64;
