@@ -270,22 +270,25 @@ std::size_t unqp_blocks64(const unsigned char* in, std::size_t size, unsigned ch
     return static_cast<std::size_t>(p - in);
 }
 
-// Where each of 16 bytes goes when every byte takes three places (itself or "=",
-// then its two digits): place 3j of the first 48 from the first source, 3j + 1
-// from the second (as index 64 + j), for the 16 bytes of each quarter of a block;
-// and the low digits' places 3j + 2.
+// A block of 63 bytes is encoded in three parts of 21, every byte taking three
+// places of a register (itself or "=", then its two digits). Where each goes:
+// place 3j of the first 63 from the first source, 3j + 1 from the second (as
+// index 64 + j), for the 21 bytes of each part; the low digits' places 3j + 2;
+// and both digits' places, from byte j.
+constexpr unsigned part_size = 21, parts = 3;
+
 struct spread_orders {
-    alignas(64) unsigned char pair[4][64];
-    alignas(64) unsigned char low[4][64];
-    alignas(64) unsigned char digits[4][64];  // places 3j + 1 and 3j + 2 from byte j
+    alignas(64) unsigned char pair[parts][64];
+    alignas(64) unsigned char low[parts][64];
+    alignas(64) unsigned char digits[parts][64];
     alignas(64) unsigned char twice[2][64];  // each byte of a half to two places
 };
 
 constexpr spread_orders make_spread_orders() {
     spread_orders o{};
-    for (unsigned q = 0; q < 4; ++q)
-        for (unsigned j = 0; j < 16; ++j) {
-            auto from = static_cast<unsigned char>(16 * q + j);
+    for (unsigned q = 0; q < parts; ++q)
+        for (unsigned j = 0; j < part_size; ++j) {
+            auto from = static_cast<unsigned char>(part_size * q + j);
             o.pair[q][3 * j] = from;
             o.pair[q][3 * j + 1] = static_cast<unsigned char>(64 + from);
             o.low[q][3 * j + 2] = from;
@@ -339,19 +342,21 @@ constexpr qp_roles make_qp_roles() {
 
 constexpr qp_roles qp_role = make_qp_roles();
 
-// With the line end CR LF, as the AVX2 kernel on 64-byte blocks: a block is
-// classified at once, by four table lookups and two logic operations (vector
-// operations, not mask ones, which some CPUs run one at a time); with an
-// escape in it, each quarter's bytes are spread to three places each and the
-// places not needed dropped by one compress.
+// With the line end CR LF, 63 bytes at each step: a block is classified at
+// once, by four table lookups and two logic operations (vector operations, not
+// mask ones, which some CPUs run one at a time); then each part of 21 bytes is
+// spread to three places a byte and the places not needed dropped by one
+// compress (three parts of 21 take a quarter fewer compresses, the costliest
+// step, than four of 16).
 std::size_t qp_blocks_cr_lf64(const unsigned char* in, std::size_t size, unsigned char*& out_ref) {
     if (size < 64 + 2) return 0;
     const __m512i digits = _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(qp_hex_digits)));
     const __m512i nibble = _mm512_set1_epi8(0x0f), del = _mm512_set1_epi8(127), keep = _mm512_set1_epi8(keep_bits);
     const table128 self_table = load_table(qp_role.self), next_table = load_table(qp_role.next),
                    after_table = load_table(qp_role.after), before_table = load_table(qp_role.before);
-    constexpr std::uint64_t firsts = 0x249249249249ull;  // every third of 48 places
+    constexpr std::uint64_t firsts = 0x1249249249249249ull;  // every third of 63 places
     constexpr __mmask64 digit_places = firsts << 1 | firsts << 2;
+    constexpr std::uint64_t part_bits = (std::uint64_t{1} << part_size) - 1;
     const unsigned char* p = in;
     const unsigned char* const last = in + size - 64 - 2;
     unsigned char* out = out_ref;
@@ -367,18 +372,18 @@ std::size_t qp_blocks_cr_lf64(const unsigned char* in, std::size_t size, unsigne
         __m512i first = _mm512_mask_mov_epi8(v, escaped, _mm512_set1_epi8('='));
         __m512i high = _mm512_shuffle_epi8(digits, _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble));
         __m512i low = _mm512_shuffle_epi8(digits, _mm512_and_si512(v, nibble));
-        for (unsigned q = 0; q < 4; ++q) {
-            auto these = static_cast<unsigned>(escaped >> (16 * q)) & 0xffffu;
+        for (unsigned q = 0; q < parts; ++q) {
+            auto these = (escaped >> (part_size * q)) & part_bits;
             __m512i places = _mm512_permutex2var_epi8(first, load(spread_order.pair[q]), high);
             places = _mm512_mask_permutexvar_epi8(places, firsts << 2, load(spread_order.low[q]), low);
             // The places to keep: each byte's first, and its digits when it is
-            // escaped (its flags, spread to them, say so); the places past 48
-            // come out after the rest and are overwritten.
+            // escaped (its flags, spread to them, say so); the place past 63
+            // comes out after the rest and is overwritten.
             __m512i spread_flags = _mm512_maskz_permutexvar_epi8(digit_places, load(spread_order.digits[q]), flags);
             _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(_mm512_testn_epi8_mask(spread_flags, keep), places));
-            out += 16 + 2 * _mm_popcnt_u32(these);
+            out += part_size + 2 * _mm_popcnt_u64(these);
         }
-        p += 64;
+        p += parts * part_size;
     }
     if (p > in && p[-1] == cr && p[0] == lf) {  // a CR kept for the LF after it: that LF too
         *out++ = lf;
