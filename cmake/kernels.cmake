@@ -17,7 +17,7 @@ set_property(CACHE MIME_KERNEL PROPERTY STRINGS auto scalar ssse3 avx2 avx512)
 # __builtin_cpu_supports knows. This list is the only place they are written.
 set(mime_kernel_features_ssse3 ssse3)
 set(mime_kernel_features_avx2 avx2)
-set(mime_kernel_features_avx512 avx2 bmi2 avx512f avx512bw avx512vbmi avx512vbmi2 popcnt)
+set(mime_kernel_features_avx512 avx2 bmi bmi2 avx512f avx512bw avx512vbmi avx512vbmi2 popcnt)
 # (GCC 12 warns inside its own AVX-512 headers.)
 set(mime_kernel_options_avx512 $<$<CXX_COMPILER_ID:GNU>:-Wno-maybe-uninitialized>)
 

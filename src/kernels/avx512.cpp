@@ -1,4 +1,4 @@
-// The kernels of the AVX-512 set (with VBMI, VBMI2 and BMI2), on 64-byte blocks.
+// The kernels of the AVX-512 set (with VBMI, VBMI2, BMI and BMI2), on 64-byte blocks.
 // Base64: 48 bytes to 64 characters by one byte permutation, one multishift and
 // one table permutation; and back, with the bytes outside the alphabet dropped by
 // one compress. Quoted-printable: each byte of a block classified at once, by
@@ -508,6 +508,22 @@ struct qpwrp_rules {
     static constexpr auto narrow = qpwrp_blocks;
 };
 
+// A mask moved to a general register and kept there. Left to itself the
+// compiler does the logic on masks in mask registers, moving values to and fro,
+// which on some CPUs (one mask operation at a time, two cycles a move) costs
+// more than the work.
+inline std::uint64_t in_register(std::uint64_t mask) {
+    __asm__("" : "+r"(mask));
+    return mask;
+}
+
+// a & ~b, in a general register (see in_register).
+inline std::uint64_t and_not(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t result;
+    __asm__("andn %2, %1, %0" : "=r"(result) : "r"(b), "r"(a));
+    return result;
+}
+
 template <typename rules>
 std::size_t wrap_blocks64(const unsigned char* in, std::size_t size, unsigned char*& out_ref,
                           std::int32_t& room_ref, std::int32_t line_length) {
@@ -518,16 +534,16 @@ std::size_t wrap_blocks64(const unsigned char* in, std::size_t size, unsigned ch
     const unsigned char* const last = in + size - 64 - 1;
     unsigned char* out = out_ref;
     std::int32_t room = room_ref;
-    __mmask64 cr_written = 0;  // the block before ended in the CR of an LF here
+    std::uint64_t cr_written = 0;  // the block before ended in the CR of an LF here
     while (p <= last) {
         if (room <= near_end && cr_written == 0) {
             room = rules::step(*p++, room, line_length, out);
             continue;
         }
         __m512i v = load(p);
-        __mmask64 crs = equal(v, cr), lfs = equal(v, lf);
+        std::uint64_t crs = in_register(equal(v, cr)), lfs = in_register(equal(v, lf));
         _mm512_storeu_si512(out, v);
-        __mmask64 breaks = crs | lfs;
+        std::uint64_t breaks = crs | lfs;
         if (breaks == 0) {  // the room then owes nothing to the bytes
             if (room >= 64 + near_end) {
                 p += 64;
@@ -548,9 +564,9 @@ std::size_t wrap_blocks64(const unsigned char* in, std::size_t size, unsigned ch
             }
             continue;
         }
-        __mmask64 across = (crs >> 63) & static_cast<__mmask64>(p[64] == lf);
-        __mmask64 lone_cr = crs & ~(lfs >> 1) & ~(across << 63);
-        __mmask64 bare_lf = lfs & ~((crs << 1) | cr_written);
+        std::uint64_t across = (crs >> 63) & static_cast<std::uint64_t>(p[64] == lf);
+        std::uint64_t lone_cr = and_not(and_not(crs, lfs >> 1), across << 63);
+        std::uint64_t bare_lf = and_not(lfs, (crs << 1) | cr_written);
         auto first_line = static_cast<std::int32_t>(__builtin_ctzll(breaks));
         std::int32_t room_left = room - near_end;
         auto full = static_cast<std::size_t>(room_left < 0 ? 0 : room_left < 62 ? room_left : 61);
@@ -587,7 +603,7 @@ std::size_t wrap_blocks64(const unsigned char* in, std::size_t size, unsigned ch
             continue;
         }
         auto fits = static_cast<std::size_t>(room - near_end);
-        __mmask64 stops = fits < 64 ? breaks & ((__mmask64{1} << fits) - 1) : breaks;
+        std::uint64_t stops = fits < 64 ? breaks & ((std::uint64_t{1} << fits) - 1) : breaks;
         if (stops == 0) {
             if (fits < 62 && ((breaks >> fits) & 7u) == 0) {  // the line fills up here
                 std::size_t at = fits + rules::before_break(p + fits);
