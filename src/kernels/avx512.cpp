@@ -236,7 +236,7 @@ std::size_t unqp_blocks64(const unsigned char* in, std::size_t size, unsigned ch
         __mmask64 keep = _mm512_test_epi8_mask(flags, kept_flags);
         // An "=" that starts neither an escape nor a soft break.
         __mmask64 malformed = _mm512_testn_epi8_mask(_mm512_xor_si512(flags, equals_flag), equals_flags);
-        // The high four bits of the one after, the high four of the next moved down.
+        // The high four bits of the next byte's entry, and those of the one after moved down.
         __m512i decoded = _mm512_ternarylogic_epi32(next_flags, _mm512_srli_epi16(after_flags, 4), high_nibble, 0xe4);
         __m512i bytes = _mm512_mask_mov_epi8(v, _mm512_test_epi8_mask(flags, escape_flag), decoded);
         if (malformed != 0) {  // cut before it (no escape or CR LF before it reaches it)
