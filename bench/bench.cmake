@@ -1,8 +1,9 @@
 # Benchmark builds (MIME_BENCH=ON, included by the top CMakeLists.txt; bench/run.sh
 # configures its own builds): for Lua 5.1 and LuaJIT, the module at
 # bench-<lua>/mime/core.so, the per-byte reference at
-# bench-<lua>/mime_baseline/core.so and the copy floor at bench-<lua>/mime_floor.so.
-# None of them is installed.
+# bench-<lua>/mime_baseline/core.so and the copy floor at bench-<lua>/mime_floor.so;
+# and mime_kernel_bench, the kernels alone (bench/kernel_bench.cpp). None of them
+# is installed.
 foreach(version 5.1 luajit)
   string(REPLACE "." "" suffix ${version})
   set(directory ${CMAKE_BINARY_DIR}/bench-${version})
@@ -24,3 +25,6 @@ foreach(version 5.1 luajit)
   set_target_properties(mime_floor_${suffix} PROPERTIES
     OUTPUT_NAME mime_floor LIBRARY_OUTPUT_DIRECTORY ${directory})
 endforeach()
+
+add_executable(mime_kernel_bench ${CMAKE_SOURCE_DIR}/bench/kernel_bench.cpp)
+target_link_libraries(mime_kernel_bench PRIVATE mime_flags mime_cores mime_dispatch)
